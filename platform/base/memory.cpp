@@ -1,0 +1,171 @@
+// Movable memory blocks kept in a handle table; local blocks as plain checked allocations.
+#include "platform/memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/handle_table.h"
+#include "platform/threads.h"
+
+namespace {
+
+struct Block {
+  std::vector<unsigned char> bytes;
+  unsigned locks = 0;
+};
+
+// Every live global block of the process.
+platform::HandleTable<Block>& Blocks() {
+  static platform::HandleTable<Block> table(platform::HandleKind::kMemory);
+  return table;
+}
+
+// Addresses of the live local blocks.
+std::unordered_set<void*>& LocalBlocks() {
+  static std::unordered_set<void*> blocks;
+  return blocks;
+}
+std::mutex localMutex;
+
+bool Resize(std::vector<unsigned char>& bytes, SIZE_T size, bool zero) {
+  try {
+    size_t old = bytes.size();
+    bytes.resize(size);
+    if (!zero && size > old) {
+      // Growth without GMEM_ZEROINIT holds unspecified bytes; keep them defined anyway.
+      std::memset(bytes.data() + old, 0, size - old);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  auto block = std::make_unique<Block>();
+  if (!Resize(block->bytes, bytes, (flags & GMEM_ZEROINIT) != 0)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  return table.Add<HGLOBAL>(std::move(block));
+}
+
+LPVOID GlobalLock(HGLOBAL handle) {
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  Block* block = table.Find(handle);
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (block->bytes.empty()) return nullptr;
+  ++block->locks;
+  return block->bytes.data();
+}
+
+BOOL GlobalUnlock(HGLOBAL handle) {
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  Block* block = table.Find(handle);
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (block->locks > 0) --block->locks;
+  SetLastError(ERROR_SUCCESS);
+  return block->locks > 0 ? TRUE : FALSE;
+}
+
+HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  Block* block = table.Find(handle);
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  // A locked block may not move unless the caller allows it; growing a vector may move.
+  if (block->locks > 0 && !(flags & GMEM_MOVEABLE) && bytes > block->bytes.capacity()) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  if (!Resize(block->bytes, bytes, (flags & GMEM_ZEROINIT) != 0)) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  return handle;
+}
+
+HGLOBAL GlobalFree(HGLOBAL handle) {
+  auto& table = Blocks();
+  std::unique_ptr<Block> block;
+  {
+    std::lock_guard lock(table.mutex());
+    block = table.Remove(handle);
+  }
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return handle;
+  }
+  return nullptr;
+}
+
+SIZE_T GlobalSize(HGLOBAL handle) {
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  Block* block = table.Find(handle);
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return block->bytes.size();
+}
+
+UINT GlobalFlags(HGLOBAL handle) {
+  auto& table = Blocks();
+  std::lock_guard lock(table.mutex());
+  Block* block = table.Find(handle);
+  if (!block) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0x8000;  // GMEM_INVALID_HANDLE
+  }
+  return block->locks & 0xff;
+}
+
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {
+  if (flags & ~static_cast<UINT>(LMEM_ZEROINIT)) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  void* block = std::calloc(bytes ? bytes : 1, 1);
+  if (!block) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  std::lock_guard lock(localMutex);
+  LocalBlocks().insert(block);
+  return block;
+}
+
+HLOCAL LocalFree(HLOCAL handle) {
+  if (!handle) return nullptr;
+  {
+    std::lock_guard lock(localMutex);
+    if (LocalBlocks().erase(handle) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return handle;
+    }
+  }
+  std::free(handle);
+  return nullptr;
+}

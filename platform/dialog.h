@@ -1,0 +1,71 @@
+// Modal dialogs built from the program's templates, their controls, and message boxes.
+// Implemented by each backend (platform/headless, platform/qt) with the same behaviour.
+#pragma once
+
+#include "platform/types.h"
+#include "platform/window.h"
+
+typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Dialog template styles.
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define DS_3DLOOK 0x0004L
+#define DS_CENTER 0x0800L
+
+// Control styles.
+#define ES_LEFT 0x0000L
+#define ES_PASSWORD 0x0020L
+#define ES_AUTOHSCROLL 0x0080L
+#define BS_PUSHBUTTON 0x0000L
+#define BS_DEFPUSHBUTTON 0x0001L
+#define BS_GROUPBOX 0x0007L
+#define SS_LEFT 0x0000L
+#define SS_CENTER 0x0001L
+#define SS_BITMAP 0x000EL
+#define TBS_HORZ 0x0000
+#define TBS_BOTH 0x0008
+#define TBS_NOTICKS 0x0010
+
+// Command ids of the standard buttons.
+#define IDOK 1
+#define IDCANCEL 2
+
+// Trackbar messages.
+#define TBM_GETPOS (WM_USER)
+#define TBM_SETPOS (WM_USER + 5)
+#define TBM_SETRANGE (WM_USER + 6)
+#define TBM_GETRANGEMIN (WM_USER + 1)
+#define TBM_GETRANGEMAX (WM_USER + 2)
+
+// Message box flags and answers.
+#define MB_OK 0x00000000L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020L
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_ICONMASK 0x000000F0L
+#define MB_APPLMODAL 0x00000000L
+#define MB_TASKMODAL 0x00002000L
+
+// Shows a message box owned by `owner` (none allowed) and returns the pressed button's id
+// (IDOK), or 0 when the box could not be shown. A box asked for on a thread other than the
+// owner's is shown by the window thread while the caller waits.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// Runs the dialog of template `templateName` (MAKEINTRESOURCEA(id)) modally, owned by
+// `owner`, with `procedure` as its dialog procedure; gives the value passed to EndDialog,
+// or -1 when the dialog could not be created.
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
+                        LPARAM initParam);
+// Ends a modal dialog with `result` once its procedure returns; FALSE for a bad handle.
+BOOL EndDialog(HWND dialog, INT_PTR result);
+HWND GetDlgItem(HWND dialog, int id);
+// Copies the control's text (at most maxCount - 1 characters, terminated); gives the length
+// copied, 0 when the control has no text or does not exist.
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);

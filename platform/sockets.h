@@ -1,0 +1,108 @@
+// Sockets under the 1.1 names, over the operating system's BSD sockets. Blocking calls only.
+// This header stands in for the system's socket headers: a file that includes it must not
+// include <sys/socket.h>, <netinet/in.h>, <arpa/inet.h> or <netdb.h>.
+#pragma once
+
+#include "platform/types.h"
+
+typedef UINT_PTR SOCKET;
+#define INVALID_SOCKET (static_cast<SOCKET>(~0))
+#define SOCKET_ERROR (-1)
+
+#define AF_INET 2
+#define SOCK_STREAM 1
+#define IPPROTO_TCP 6
+#define SOL_SOCKET 0xffff
+#define SO_SNDTIMEO 0x1005
+#define SO_RCVTIMEO 0x1006
+#define TCP_NODELAY 0x0001
+
+// Error codes that WSAGetLastError answers.
+#define WSAEINTR 10004
+#define WSAEBADF 10009
+#define WSAEACCES 10013
+#define WSAEFAULT 10014
+#define WSAEINVAL 10022
+#define WSAEMFILE 10024
+#define WSAEWOULDBLOCK 10035
+#define WSAEINPROGRESS 10036
+#define WSAENOTSOCK 10038
+#define WSAEMSGSIZE 10040
+#define WSAEPROTONOSUPPORT 10043
+#define WSAEAFNOSUPPORT 10047
+#define WSAEADDRINUSE 10048
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAECONNABORTED 10053
+#define WSAECONNRESET 10054
+#define WSAENOBUFS 10055
+#define WSAEISCONN 10056
+#define WSAENOTCONN 10057
+#define WSAESHUTDOWN 10058
+#define WSAETIMEDOUT 10060
+#define WSAECONNREFUSED 10061
+#define WSAEHOSTUNREACH 10065
+#define WSASYSNOTREADY 10091
+#define WSAVERNOTSUPPORTED 10092
+#define WSANOTINITIALISED 10093
+#define WSAHOST_NOT_FOUND 11001
+#define WSATRY_AGAIN 11002
+#define WSANO_RECOVERY 11003
+#define WSANO_DATA 11004
+
+struct WSADATA {
+  WORD wVersion;
+  WORD wHighVersion;
+  char szDescription[257];
+  char szSystemStatus[129];
+  unsigned short iMaxSockets;
+  unsigned short iMaxUdpDg;
+  char* lpVendorInfo;
+};
+
+struct in_addr {
+  uint32_t s_addr;  // network byte order
+};
+
+struct sockaddr {
+  uint16_t sa_family;
+  char sa_data[14];
+};
+
+struct sockaddr_in {
+  int16_t sin_family;
+  uint16_t sin_port;  // network byte order
+  in_addr sin_addr;
+  char sin_zero[8];
+};
+
+struct hostent {
+  char* h_name;
+  char** h_aliases;
+  int16_t h_addrtype;
+  int16_t h_length;
+  char** h_addr_list;
+};
+
+// Starts the socket library; 0 on success, otherwise the error code (WSAVERNOTSUPPORTED
+// for a version below 1.1). Every successful start needs a WSACleanup.
+int WSAStartup(WORD versionRequested, WSADATA* data);
+int WSACleanup();
+// The last socket error of the calling thread.
+int WSAGetLastError();
+// Looks up an IPv4 host (a name or a dotted address). The record stays valid until the
+// next lookup on the same thread; null on failure (WSAGetLastError: WSAHOST_NOT_FOUND ...).
+hostent* gethostbyname(const char* name);
+uint16_t htons(uint16_t value);
+uint32_t htonl(uint32_t value);
+uint16_t ntohs(uint16_t value);
+SOCKET socket(int family, int type, int protocol);
+int connect(SOCKET s, const sockaddr* address, int addressLength);
+// Gives the bytes sent or received, SOCKET_ERROR on failure; recv gives 0 when the peer has
+// closed the connection.
+int send(SOCKET s, const char* buffer, int length, int flags);
+int recv(SOCKET s, char* buffer, int length, int flags);
+// SO_SNDTIMEO and SO_RCVTIMEO take a DWORD of milliseconds; TCP_NODELAY a BOOL.
+int setsockopt(SOCKET s, int level, int option, const char* value, int length);
+int closesocket(SOCKET s);

@@ -1,0 +1,247 @@
+// Windows, window classes, messages and the message loop, menus, timers and screen metrics.
+// Implemented by each backend (platform/headless, platform/qt) with the same behaviour.
+#pragma once
+
+#include "platform/types.h"
+
+typedef LRESULT (*WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+struct WNDCLASSA {
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName;
+  LPCSTR lpszClassName;
+};
+
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+  POINT pt;
+};
+
+struct PAINTSTRUCT {
+  HDC hdc;
+  BOOL fErase;
+  RECT rcPaint;
+  BOOL fRestore;
+  BOOL fIncUpdate;
+  BYTE rgbReserved[32];
+};
+
+struct CREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+};
+
+// Messages.
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_MOVE 0x0003
+#define WM_SIZE 0x0005
+#define WM_PAINT 0x000F
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_ERASEBKGND 0x0014
+#define WM_SYSCOLORCHANGE 0x0015
+#define WM_SHOWWINDOW 0x0018
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
+#define WM_NCHITTEST 0x0084
+#define WM_KEYDOWN 0x0100
+#define WM_CHAR 0x0102
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_SYSCOMMAND 0x0112
+#define WM_TIMER 0x0113
+#define WM_HSCROLL 0x0114
+#define WM_QUERYNEWPALETTE 0x030F
+#define WM_PALETTECHANGED 0x0311
+#define WM_USER 0x0400
+
+// Hit-test codes.
+#define HTERROR (-2)
+#define HTTRANSPARENT (-1)
+#define HTNOWHERE 0
+#define HTCLIENT 1
+#define HTCAPTION 2
+#define HTSYSMENU 3
+#define HTMENU 5
+#define HTMINBUTTON 8
+#define HTMAXBUTTON 9
+#define HTLEFT 10
+#define HTRIGHT 11
+#define HTTOP 12
+#define HTTOPLEFT 13
+#define HTTOPRIGHT 14
+#define HTBOTTOM 15
+#define HTBOTTOMLEFT 16
+#define HTBOTTOMRIGHT 17
+#define HTBORDER 18
+#define HTCLOSE 20
+
+// Window styles.
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_MINIMIZE 0x20000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
+#define WS_CLIPSIBLINGS 0x04000000L
+#define WS_CLIPCHILDREN 0x02000000L
+#define WS_MAXIMIZE 0x01000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_VSCROLL 0x00200000L
+#define WS_HSCROLL 0x00100000L
+#define WS_SYSMENU 0x00080000L
+#define WS_THICKFRAME 0x00040000L
+#define WS_GROUP 0x00020000L
+#define WS_TABSTOP 0x00010000L
+#define WS_MINIMIZEBOX 0x00020000L
+#define WS_MAXIMIZEBOX 0x00010000L
+
+#define WS_EX_DLGMODALFRAME 0x00000001L
+#define WS_EX_RIGHT 0x00001000L
+#define WS_EX_RTLREADING 0x00002000L
+#define WS_EX_LEFTSCROLLBAR 0x00004000L
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+
+#define CW_USEDEFAULT (static_cast<int>(0x80000000))
+
+// ShowWindow commands.
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
+#define SW_RESTORE 9
+#define SW_SHOWDEFAULT 10
+
+// SetWindowPos flags.
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+
+// GetSystemMetrics indexes.
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+#define SM_CXBORDER 5
+#define SM_CYBORDER 6
+#define SM_CYCAPTION 4
+#define SM_CYMENU 15
+#define SM_CXFRAME 32
+#define SM_CYFRAME 33
+
+// Stock cursors and icons (integer resources).
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+
+// Menu item flags.
+#define MF_BYCOMMAND 0x0000
+#define MF_BYPOSITION 0x0400
+#define MF_ENABLED 0x0000
+#define MF_GRAYED 0x0001
+#define MF_DISABLED 0x0002
+#define MF_SEPARATOR 0x0800
+#define MF_POPUP 0x0010
+
+// Classes and windows. A refused call gives 0 or null with GetLastError set.
+ATOM RegisterClassA(const WNDCLASSA* windowClass);
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+// Destroys the window and its children (children first, each receiving WM_DESTROY).
+BOOL DestroyWindow(HWND window);
+BOOL IsWindow(HWND window);
+BOOL IsWindowVisible(HWND window);
+BOOL IsWindowEnabled(HWND window);
+BOOL IsIconic(HWND window);
+BOOL EnableWindow(HWND window, BOOL enable);
+// Gives TRUE when the window was visible before the call.
+BOOL ShowWindow(HWND window, int command);
+// Sends WM_PAINT at once when part of the window needs painting; FALSE for a bad handle.
+BOOL UpdateWindow(HWND window);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
+                  UINT flags);
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
+// Minimises the window (it is not destroyed).
+BOOL CloseWindow(HWND window);
+// Restores a minimised window.
+BOOL OpenIcon(HWND window);
+// Outer rectangle in screen coordinates; client rectangle from (0, 0).
+BOOL GetWindowRect(HWND window, RECT* rect);
+BOOL GetClientRect(HWND window, RECT* rect);
+HWND GetParent(HWND window);
+int GetWindowTextA(HWND window, LPSTR text, int maxCount);
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+LONG GetWindowLongA(HWND window, int index);
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_ID (-12)
+int GetSystemMetrics(int index);
+
+// Messages. SendMessageA calls the window procedure; from a thread other than the window's
+// own, the window's thread runs it (while it fetches messages or runs a modal loop) and the
+// caller waits for the result.
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+// Fetches the next message of the calling thread: FALSE for WM_QUIT, -1 on error.
+BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageA(const MSG* message);
+LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Painting.
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+
+// Timers: WM_TIMER with the timer id in wParam, posted every `milliseconds`.
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void* unused);
+BOOL KillTimer(HWND window, UINT_PTR id);
+
+// Resources of the program (see platform/resources.h for how they are installed).
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+HMENU LoadMenuA(HINSTANCE instance, LPCSTR name);
+
+// Menus.
+HMENU GetMenu(HWND window);
+// Gives the item's previous state (MF_ENABLED, MF_GRAYED, MF_DISABLED bits), or -1 when the
+// menu has no such item.
+BOOL EnableMenuItem(HMENU menu, UINT idOrPosition, UINT flags);
+// The item's state flags, or 0xFFFFFFFF when there is no such item.
+UINT GetMenuState(HMENU menu, UINT idOrPosition, UINT flags);
