@@ -1,6 +1,7 @@
 // Threads on std::thread, kept in a handle table so that a stale handle fails the call.
 #include "platform/threads.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -8,10 +9,14 @@
 #include <thread>
 
 #include "platform/handle_table.h"
+#include "platform/thread_events.h"
 
 namespace {
 
 thread_local DWORD lastError = 0;
+
+// Told whenever a thread started here ends (see platform/thread_events.h).
+std::atomic<void (*)()> threadEndListener{nullptr};
 
 struct ThreadState {
   std::mutex mutex;
@@ -36,6 +41,10 @@ DWORD ThreadIdOf(std::thread::id id) {
 
 }  // namespace
 
+namespace platform {
+void SetThreadEndListener(void (*listener)()) { threadEndListener.store(listener); }
+}  // namespace platform
+
 DWORD GetLastError() { return lastError; }
 void SetLastError(DWORD code) { lastError = code; }
 
@@ -52,9 +61,12 @@ HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID paramete
   try {
     record->thread = std::thread([start, parameter, state = record->state] {
       start(parameter);
-      std::lock_guard lock(state->mutex);
-      state->done = true;
-      state->ended.notify_all();
+      {
+        std::lock_guard lock(state->mutex);
+        state->done = true;
+        state->ended.notify_all();
+      }
+      if (auto listener = threadEndListener.load()) listener();
     });
   } catch (const std::system_error&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
