@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "platform/resources.h"
 #include "platform/window.h"
 
 typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -27,6 +28,8 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define TBS_BOTH 0x0008
 #define TBS_NOTICKS 0x0010
 
+#define CBS_DROPDOWNLIST 0x0003L
+
 // Command ids of the standard buttons.
 #define IDOK 1
 #define IDCANCEL 2
@@ -37,6 +40,13 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define TBM_SETRANGE (WM_USER + 6)
 #define TBM_GETRANGEMIN (WM_USER + 1)
 #define TBM_GETRANGEMAX (WM_USER + 2)
+
+// Combo box (drop-down list) messages.
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_ADDSTRING 0x0143
+#define CB_SETCURSEL 0x014E
+#define CB_ERR (-1)
 
 // Message box flags and answers.
 #define MB_OK 0x00000000L
@@ -61,6 +71,9 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 // or -1 when the dialog could not be created.
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
                         LPARAM initParam);
+// The same for a template the caller holds (drivers build their own dialogs this way).
+INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTemplate* dialog,
+                                HWND owner, DLGPROC procedure, LPARAM initParam);
 // Ends a modal dialog with `result` once its procedure returns; FALSE for a bad handle.
 BOOL EndDialog(HWND dialog, INT_PTR result);
 HWND GetDlgItem(HWND dialog, int id);

@@ -10,7 +10,7 @@
 namespace platform {
 
 // Predefined control classes of dialog templates.
-enum class ControlClass { kButton, kEdit, kStatic, kTrackbar };
+enum class ControlClass { kButton, kEdit, kStatic, kTrackbar, kComboBox };
 
 struct ControlTemplate {
   ControlClass controlClass;
