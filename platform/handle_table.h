@@ -22,6 +22,7 @@ enum class HandleKind : uint8_t {
   kIcon,
   kCursor,
   kThread,
+  kSocket,
 };
 
 // Owns objects of type T. Lookups give a pointer that stays valid until the object is

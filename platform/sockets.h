@@ -27,13 +27,19 @@ typedef UINT_PTR SOCKET;
 #define WSAEWOULDBLOCK 10035
 #define WSAEINPROGRESS 10036
 #define WSAENOTSOCK 10038
+#define WSAEDESTADDRREQ 10039
 #define WSAEMSGSIZE 10040
+#define WSAEPROTOTYPE 10041
+#define WSAENOPROTOOPT 10042
 #define WSAEPROTONOSUPPORT 10043
+#define WSAESOCKTNOSUPPORT 10044
+#define WSAEOPNOTSUPP 10045
 #define WSAEAFNOSUPPORT 10047
 #define WSAEADDRINUSE 10048
 #define WSAEADDRNOTAVAIL 10049
 #define WSAENETDOWN 10050
 #define WSAENETUNREACH 10051
+#define WSAENETRESET 10052
 #define WSAECONNABORTED 10053
 #define WSAECONNRESET 10054
 #define WSAENOBUFS 10055
@@ -42,10 +48,13 @@ typedef UINT_PTR SOCKET;
 #define WSAESHUTDOWN 10058
 #define WSAETIMEDOUT 10060
 #define WSAECONNREFUSED 10061
+#define WSAENAMETOOLONG 10063
+#define WSAEHOSTDOWN 10064
 #define WSAEHOSTUNREACH 10065
 #define WSASYSNOTREADY 10091
 #define WSAVERNOTSUPPORTED 10092
 #define WSANOTINITIALISED 10093
+#define WSASYSCALLFAILURE 10107
 #define WSAHOST_NOT_FOUND 11001
 #define WSATRY_AGAIN 11002
 #define WSANO_RECOVERY 11003
@@ -88,9 +97,13 @@ struct hostent {
 // Starts the socket library; 0 on success, otherwise the error code (WSAVERNOTSUPPORTED
 // for a version below 1.1). Every successful start needs a WSACleanup.
 int WSAStartup(WORD versionRequested, WSADATA* data);
+// Releases one start of the socket library; the last one closes every socket still open.
+// SOCKET_ERROR (WSANOTINITIALISED) when the library is not started.
 int WSACleanup();
-// The last socket error of the calling thread.
+// The last socket error of the calling thread (the same value as GetLastError). Successful
+// calls leave it alone.
 int WSAGetLastError();
+void WSASetLastError(int error);
 // Looks up an IPv4 host (a name or a dotted address). The record stays valid until the
 // next lookup on the same thread; null on failure (WSAGetLastError: WSAHOST_NOT_FOUND ...).
 hostent* gethostbyname(const char* name);
@@ -103,6 +116,7 @@ int connect(SOCKET s, const sockaddr* address, int addressLength);
 // closed the connection.
 int send(SOCKET s, const char* buffer, int length, int flags);
 int recv(SOCKET s, char* buffer, int length, int flags);
-// SO_SNDTIMEO and SO_RCVTIMEO take a DWORD of milliseconds; TCP_NODELAY a BOOL.
+// SO_SNDTIMEO and SO_RCVTIMEO (level SOL_SOCKET) take a DWORD of milliseconds, 0 for none;
+// TCP_NODELAY (level IPPROTO_TCP) a BOOL. Other options fail with WSAENOPROTOOPT.
 int setsockopt(SOCKET s, int level, int option, const char* value, int length);
 int closesocket(SOCKET s);
