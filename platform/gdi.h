@@ -44,6 +44,13 @@ struct LOGPALETTE {
 #define SRCINVERT 0x00660046u
 #define BLACKNESS 0x00000042u
 #define WHITENESS 0x00FF0062u
+#define NOTSRCCOPY 0x00330008u
+#define DSTINVERT 0x00550009u
+#define PATCOPY 0x00F00021u
+
+// Failure values of colour and palette calls.
+#define CLR_INVALID 0xFFFFFFFFu
+#define GDI_ERROR 0xFFFFFFFFu
 
 // Background modes.
 #define TRANSPARENT 1
@@ -57,6 +64,8 @@ struct LOGPALETTE {
 // it gives the bytes written, 0 for a bad handle.
 int GetObjectA(HGDIOBJ object, int bufferSize, LPVOID buffer);
 HGDIOBJ GetStockObject(int index);
+// A brush of one colour, released with DeleteObject.
+HBRUSH CreateSolidBrush(COLORREF color);
 // Releases a bitmap, palette or brush. Stock objects are left alone (TRUE); an object
 // still selected into a device context is refused (FALSE), as is a stale handle.
 BOOL DeleteObject(HGDIOBJ object);
@@ -84,9 +93,9 @@ HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const
                        const BITMAPINFO* info, UINT usage);
 int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITMAPINFO* info,
               UINT usage);
-BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX,
-            int sourceY, DWORD rop);
-int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int sourceX,
-                      int sourceY, UINT startScan, UINT lines, const void* bits,
-                      const BITMAPINFO* info, UINT usage);
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+            DWORD rop);
+int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int sourceX, int sourceY,
+                      UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
+                      UINT usage);
 BOOL FillRect(HDC dc, const RECT* rect, HBRUSH brush);
