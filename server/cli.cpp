@@ -1,0 +1,253 @@
+#include "server/cli.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/accounts.h"
+#include "server/credentials.h"
+#include "server/data_dir.h"
+#include "server/log.h"
+#include "server/server.h"
+
+namespace corvantis::server {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: corvantis-server [--data DIR] serve [--listen ADDR:PORT] [--max-size BYTES]\n"
+    "                        [--idle-timeout SECONDS] [--threads N] [--max-connections N]\n"
+    "                        [--login-cache SECONDS]\n"
+    "       corvantis-server [--data DIR] user add NAME [--hash-cost min|interactive|moderate]\n"
+    "       corvantis-server [--data DIR] user remove NAME\n"
+    "       corvantis-server [--data DIR] user list\n"
+    "\n"
+    "The alarm server. It keeps its accounts, uploaded snapshots and database in DIR\n"
+    "(default $XDG_DATA_HOME/corvantis-server or ~/.local/share/corvantis-server).\n"
+    "\n"
+    "serve                 accept cameras' logins and uploads (default 127.0.0.1:1100);\n"
+    "                      prints \"listening on ADDR:PORT\" when ready, stops on SIGINT/SIGTERM\n"
+    "  --listen ADDR:PORT  address to listen on; port 0 picks a free port\n"
+    "  --max-size BYTES    largest snapshot accepted (default 16777216)\n"
+    "  --idle-timeout S    seconds a silent connection is kept (default 60)\n"
+    "  --threads N         connection threads (default 1)\n"
+    "  --max-connections N connections served at once (default 1024)\n"
+    "  --login-cache S     seconds a verified password is remembered (default 300; 0: off)\n"
+    "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
+    "                      standard input, never from the command line\n"
+    "  --hash-cost C       argon2id cost: interactive (default), moderate, or min (tests only)\n"
+    "user remove NAME      remove an account (its snapshots stay)\n"
+    "user list             list the accounts with their number of uploads\n";
+
+int Usage(const std::string& problem) {
+  std::cerr << "corvantis-server: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+template <typename T>
+std::optional<T> ParseNumber(const std::string& text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Splits "ADDR:PORT" (or "[V6ADDR]:PORT") into the options.
+bool ParseListen(const std::string& text, ServerOptions& options) {
+  const auto colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  std::string address = text.substr(0, colon);
+  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
+    address = address.substr(1, address.size() - 2);
+  }
+  const auto port = ParseNumber<uint16_t>(text.substr(colon + 1));
+  std::error_code ec;
+  asio::ip::make_address(address, ec);
+  if (!port || ec) return false;
+  options.listenAddress = address;
+  options.port = *port;
+  return true;
+}
+
+std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint) {
+  const std::string address = endpoint.address().to_string();
+  return (endpoint.address().is_v6() ? "[" + address + "]" : address) + ":" +
+         std::to_string(endpoint.port());
+}
+
+int Serve(ServerOptions options, const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& option = args[i];
+    if (i + 1 >= args.size()) return Usage(option + " needs a value");
+    const std::string& value = args[++i];
+    if (option == "--listen") {
+      if (!ParseListen(value, options)) return Usage("bad --listen address: " + value);
+    } else if (option == "--max-size") {
+      const auto size = ParseNumber<std::size_t>(value);
+      if (!size || *size == 0) return Usage("bad --max-size: " + value);
+      options.maxSize = *size;
+    } else if (option == "--idle-timeout" || option == "--login-cache") {
+      double seconds = -1;
+      try {
+        seconds = std::stod(value);
+      } catch (const std::exception&) {
+      }
+      if (!(seconds >= 0 && seconds < 1e7)) return Usage("bad " + option + ": " + value);
+      if (option == "--idle-timeout") {
+        options.idleTimeout = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+      } else {
+        options.loginCacheTime = std::chrono::seconds(static_cast<int64_t>(seconds));
+      }
+    } else if (option == "--threads" || option == "--max-connections") {
+      const auto count = ParseNumber<int>(value);
+      if (!count || *count < 1) return Usage("bad " + option + ": " + value);
+      if (option == "--threads") {
+        options.ioThreads = *count;
+      } else {
+        options.maxConnections = static_cast<std::size_t>(*count);
+      }
+    } else {
+      return Usage("unknown option for serve: " + option);
+    }
+  }
+  options.log = StderrLogSink();
+
+  // The signals are taken by sigwait below; every thread the server starts inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  Server server(options);
+  const auto endpoint = server.Start();
+  std::cout << "listening on " << FormatEndpoint(endpoint) << std::endl;
+  WriteLog(options.log, "serving " + options.dataDir.string() + " on " + FormatEndpoint(endpoint));
+  int signal = 0;
+  sigwait(&signals, &signal);
+  WriteLog(options.log, std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+  server.Stop();
+  server.Wait();
+  return 0;
+}
+
+// Reads the new password: at a terminal twice without echo, otherwise one line.
+std::optional<std::string> ReadPassword() {
+  auto readLine = [](std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); };
+  if (!isatty(STDIN_FILENO)) {
+    std::string line;
+    if (!readLine(line)) return std::nullopt;
+    return line;
+  }
+  termios saved{};
+  tcgetattr(STDIN_FILENO, &saved);
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  std::string first, second;
+  std::cerr << "Password: " << std::flush;
+  bool ok = readLine(first);
+  std::cerr << "\nPassword again: " << std::flush;
+  ok = ok && readLine(second);
+  std::cerr << "\n";
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!ok) return std::nullopt;
+  if (first != second) {
+    std::cerr << "corvantis-server: the passwords differ\n";
+    return std::nullopt;
+  }
+  return first;
+}
+
+int UserCommand(const ServerOptions& options, const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("user needs add, remove or list");
+  const std::string& verb = args[0];
+  PrepareDataDir(options.dataDir);
+  Database db(options.dataDir / Database::kFileName);
+  Accounts accounts(db);
+  if (verb == "list" && args.size() == 1) {
+    for (const auto& account : accounts.List()) {
+      std::cout << EscapeForLog(account.name) << "\t" << account.created << "\t" << account.uploads
+                << " uploads\n";
+    }
+    return 0;
+  }
+  if (verb == "remove" && args.size() == 2) {
+    if (!accounts.Remove(args[1])) {
+      std::cerr << "corvantis-server: no user " << EscapeForLog(args[1]) << "\n";
+      return 1;
+    }
+    std::cout << "removed " << EscapeForLog(args[1]) << "\n";
+    return 0;
+  }
+  if (verb == "add" && (args.size() == 2 || (args.size() == 4 && args[2] == "--hash-cost"))) {
+    const std::string& name = args[1];
+    const auto cost = args.size() == 4 ? ParseHashCost(args[3]) : HashCost::kInteractive;
+    if (!cost) return Usage("bad --hash-cost: " + args[3]);
+    if (auto problem = UserNameProblem(name)) {
+      std::cerr << "corvantis-server: " << *problem << "\n";
+      return 1;
+    }
+    if (accounts.FindHash(name)) {
+      std::cerr << "corvantis-server: user " << EscapeForLog(name) << " exists\n";
+      return 1;
+    }
+    const auto password = ReadPassword();
+    if (!password) {
+      std::cerr << "corvantis-server: no password on standard input\n";
+      return 1;
+    }
+    if (auto problem = PasswordProblem(*password)) {
+      std::cerr << "corvantis-server: " << *problem << "\n";
+      return 1;
+    }
+    if (!accounts.Add(name, HashPassword(*password, *cost))) {
+      std::cerr << "corvantis-server: user " << EscapeForLog(name) << " exists\n";
+      return 1;
+    }
+    std::cout << "added " << EscapeForLog(name) << "\n";
+    return 0;
+  }
+  return Usage("bad user command");
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ServerOptions options;
+  std::size_t i = 0;
+  for (const auto& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  if (i < args.size() && args[i] == "--data") {
+    if (i + 1 >= args.size()) return Usage("--data needs a directory");
+    options.dataDir = args[i + 1];
+    i += 2;
+  }
+  if (i >= args.size()) return Usage("no command");
+  const std::string command = args[i++];
+  const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  try {
+    if (options.dataDir.empty()) options.dataDir = DefaultDataDir();
+    if (command == "serve") return Serve(std::move(options), rest);
+    if (command == "user") return UserCommand(options, rest);
+  } catch (const std::exception& e) {
+    std::cerr << "corvantis-server: " << e.what() << "\n";
+    return 1;
+  }
+  return Usage("unknown command: " + command);
+}
+
+}  // namespace corvantis::server

@@ -1,0 +1,62 @@
+#include "server/data_dir.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace corvantis::server {
+
+namespace fs = std::filesystem;
+
+fs::path DefaultDataDir() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg == '/') return fs::path(xdg) / "corvantis-server";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return fs::path(home) / ".local" / "share" / "corvantis-server";
+  throw std::runtime_error("neither XDG_DATA_HOME nor HOME is set; give --data DIR");
+}
+
+void PrepareDataDir(const fs::path& dir) {
+  if (!fs::exists(dir)) {
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::owner_all);
+  }
+  fs::create_directories(dir / "snapshots");
+}
+
+std::string UserFolderName(std::string_view user) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string folder;
+  for (std::size_t i = 0; i < user.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(user[i]);
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '@' || (c == '.' && i > 0);
+    if (plain) {
+      folder += static_cast<char>(c);
+    } else {
+      folder += '%';
+      folder += kHex[c >> 4];
+      folder += kHex[c & 15];
+    }
+  }
+  return folder;
+}
+
+DataDirLock::DataDirLock(const fs::path& dir) {
+  const fs::path file = dir / "server.lock";
+  fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ < 0) throw std::runtime_error("cannot open " + file.string());
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd_);
+    throw std::runtime_error("another server is using " + dir.string());
+  }
+}
+
+DataDirLock::~DataDirLock() {
+  ::close(fd_);
+}
+
+}  // namespace corvantis::server

@@ -1,0 +1,58 @@
+#include "server/password_checker.h"
+
+#include <asio/post.hpp>
+
+#include "server/credentials.h"
+
+namespace corvantis::server {
+
+PasswordChecker::PasswordChecker(const std::filesystem::path& dataDir, int threads,
+                                 std::chrono::seconds cacheTime)
+    : pool_(static_cast<std::size_t>(threads > 0 ? threads : 1)),
+      db_(dataDir / Database::kFileName),
+      accounts_(db_),
+      cache_(cacheTime) {}
+
+PasswordChecker::~PasswordChecker() {
+  Stop();
+}
+
+void PasswordChecker::Stop() {
+  pool_.join();
+}
+
+void PasswordChecker::Check(std::string user, std::string password,
+                            std::function<void(bool)> done) {
+  asio::post(pool_, [this, user = std::move(user), password = std::move(password),
+                     done = std::move(done)] {
+    bool ok = false;
+    try {
+      ok = Verify(user, password);
+    } catch (const std::exception&) {
+      ok = false;  // no memory for argon2id: refuse this login, keep serving
+    }
+    done(ok);
+  });
+}
+
+bool PasswordChecker::Verify(const std::string& user, const std::string& password) {
+  std::optional<std::string> hash;
+  try {
+    std::lock_guard lock(dbMutex_);
+    hash = accounts_.FindHash(user);
+  } catch (const std::exception&) {
+    return false;  // the database is unreadable: refuse rather than guess
+  }
+  if (!hash) {
+    std::call_once(decoyOnce_,
+                   [this] { decoyHash_ = HashPassword("decoy password", HashCost::kInteractive); });
+    VerifyPassword(decoyHash_, password);
+    return false;
+  }
+  if (cache_.Contains(*hash, password)) return true;
+  if (!VerifyPassword(*hash, password)) return false;
+  cache_.Insert(*hash, password);
+  return true;
+}
+
+}  // namespace corvantis::server

@@ -1,0 +1,247 @@
+#include "server/snapshot_store.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+
+#include "server/credentials.h"
+#include "server/data_dir.h"
+#include "server/log.h"
+
+namespace corvantis::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ErrnoText(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Syncs a directory so the names created or renamed in it are on disk.
+bool SyncDirectory(const fs::path& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string Sha256Hex(const std::string& data) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+  char hex[crypto_hash_sha256_BYTES * 2 + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return hex;
+}
+
+}  // namespace
+
+struct SnapshotStore::Item {
+  StoreRequest request;
+  StoreResult result;
+  std::string time;
+  fs::path folder;
+  fs::path temp;   // absolute path of the temporary file while it exists
+  fs::path final;  // absolute path once renamed
+  int fd = -1;
+  bool ok = true;
+
+  void Fail(std::string why) {
+    if (!ok) return;
+    ok = false;
+    result.error = std::move(why);
+  }
+  // Removes whatever file this upload left.
+  void Discard() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!temp.empty()) ::unlink(temp.c_str());
+    if (!final.empty()) ::unlink(final.c_str());
+    temp.clear();
+    final.clear();
+  }
+};
+
+void RemoveStaleTemporaries(const fs::path& dataDir) {
+  std::error_code ec;
+  for (const auto& folder : fs::directory_iterator(dataDir / "snapshots", ec)) {
+    if (!folder.is_directory(ec)) continue;
+    for (const auto& file : fs::directory_iterator(folder.path(), ec)) {
+      if (file.path().filename().string().starts_with(".tmp-")) fs::remove(file.path(), ec);
+    }
+  }
+}
+
+SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch)
+    : dataDir_(dataDir),
+      maxBatch_(maxBatch ? maxBatch : 1),
+      db_(dataDir / Database::kFileName),
+      insert_(db_.handle(),
+              "INSERT INTO uploads(user, time, size, sha256, client, file) VALUES(?,?,?,?,?,?)") {
+  InitSodium();
+  RemoveStaleTemporaries(dataDir_);
+  writer_ = std::thread([this] { Run(); });
+}
+
+SnapshotStore::~SnapshotStore() {
+  Stop();
+}
+
+void SnapshotStore::Submit(StoreRequest request) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!stopping_) {
+      queue_.push_back(std::move(request));
+      wake_.notify_one();
+      return;
+    }
+  }
+  StoreResult result;
+  result.error = "the server is stopping";
+  request.done(std::move(result));
+}
+
+void SnapshotStore::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    wake_.notify_one();
+  }
+  if (writer_.joinable()) writer_.join();
+}
+
+void SnapshotStore::Run() {
+  std::deque<StoreRequest> batch;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopping, and nothing left to store
+      while (!queue_.empty() && batch.size() < maxBatch_) {
+        batch.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+      }
+    }
+    WriteBatch(batch);
+    batch.clear();
+  }
+}
+
+void SnapshotStore::WriteFile(Item& item) {
+  const std::string folderName = UserFolderName(item.request.user);
+  item.folder = dataDir_ / "snapshots" / folderName;
+  if (!knownFolders_.contains(folderName)) {
+    std::error_code ec;
+    if (fs::create_directory(item.folder, ec)) {
+      if (!SyncDirectory(dataDir_ / "snapshots")) return item.Fail(ErrnoText("sync snapshots"));
+    } else if (ec) {
+      return item.Fail("cannot create " + item.folder.string() + ": " + ec.message());
+    }
+    knownFolders_.insert(folderName);
+  }
+  // 2024-05-01T12:03:04.123456Z -> 20240501T120304.123456Z
+  std::string stamp;
+  for (char c : item.time) {
+    if (c != '-' && c != ':') stamp += c;
+  }
+  char counter[24];
+  std::snprintf(counter, sizeof counter, "-%06llu", static_cast<unsigned long long>(++counter_));
+  const std::string name = stamp + counter + ".jpeg";
+  item.temp = item.folder / (".tmp-" + name);
+  item.final = item.folder / name;
+  item.fd = ::open(item.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  if (item.fd < 0) {
+    item.temp.clear();
+    return item.Fail(ErrnoText("cannot create the snapshot file"));
+  }
+  if (!WriteAll(item.fd, item.request.body)) return item.Fail(ErrnoText("cannot write"));
+  item.result.file = "snapshots/" + folderName + "/" + name;
+  item.result.sha256 = Sha256Hex(item.request.body);
+}
+
+void SnapshotStore::WriteBatch(std::deque<StoreRequest>& batch) {
+  std::deque<Item> items;
+  for (auto& request : batch) {
+    items.push_back({});
+    Item& item = items.back();
+    item.request = std::move(request);
+    item.time = UtcTimestamp();
+    WriteFile(item);
+  }
+  for (auto& item : items) {
+    if (item.ok && ::fdatasync(item.fd) != 0) item.Fail(ErrnoText("cannot sync"));
+    if (item.fd >= 0) ::close(item.fd);
+    item.fd = -1;
+  }
+  std::map<fs::path, bool> folders;  // folder -> synced
+  for (auto& item : items) {
+    if (!item.ok) continue;
+    if (::renameat2(AT_FDCWD, item.temp.c_str(), AT_FDCWD, item.final.c_str(), RENAME_NOREPLACE) !=
+        0) {
+      item.final.clear();
+      item.Fail(ErrnoText("cannot rename"));
+      continue;
+    }
+    item.temp.clear();
+    folders[item.folder] = false;
+  }
+  for (auto& [folder, synced] : folders) synced = SyncDirectory(folder);
+  for (auto& item : items) {
+    if (item.ok && !folders[item.folder]) item.Fail(ErrnoText("cannot sync the folder"));
+  }
+  InsertRows(items);
+  for (auto& item : items) {
+    if (!item.ok) {
+      item.Discard();
+      item.result.file.clear();
+    }
+    item.result.stored = item.ok;
+    item.request.done(std::move(item.result));
+  }
+}
+
+void SnapshotStore::InsertRows(std::deque<Item>& items) {
+  try {
+    db_.Exec("BEGIN IMMEDIATE");
+    try {
+      for (auto& item : items) {
+        if (!item.ok) continue;
+        insert_.Reset();
+        insert_.Bind(1, item.request.user);
+        insert_.Bind(2, item.time);
+        insert_.Bind(3, static_cast<int64_t>(item.request.body.size()));
+        insert_.Bind(4, item.result.sha256);
+        insert_.Bind(5, item.request.client);
+        insert_.Bind(6, item.result.file);
+        insert_.Step();
+      }
+      insert_.Reset();
+      db_.Exec("COMMIT");
+    } catch (...) {
+      insert_.Reset();
+      sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  } catch (const std::exception& e) {
+    for (auto& item : items) item.Fail(std::string("cannot record the upload: ") + e.what());
+  }
+}
+
+}  // namespace corvantis::server
