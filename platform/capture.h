@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/types.h"
+#include "platform/window.h"
 
 // Capability record of the connected driver (44 bytes: handles are kept as 32-bit values).
 struct CAPDRIVERCAPS {
@@ -68,5 +69,4 @@ HWND capCreateCaptureWindowA(LPCSTR name, DWORD style, int x, int y, int width, 
                              HWND parent, int id);
 // Copies driver `index`'s name and version (terminated, cut to the buffer sizes); FALSE
 // when there is no driver of that index.
-BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int nameSize, LPSTR version,
-                              int versionSize);
+BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int nameSize, LPSTR version, int versionSize);
