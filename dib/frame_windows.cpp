@@ -36,6 +36,21 @@ void PaintPictureFrame(HWND window, HBITMAP const* shown) {
   EndPaint(window, &paint);
 }
 
+// The two picture frames: sizes are answered without default processing, and a paint shows
+// the bitmap that `shown` names.
+LRESULT PictureFrameMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                            HBITMAP const* shown) {
+  switch (message) {
+    case WM_SIZE:
+      return 0;
+    case WM_PAINT:
+      PaintPictureFrame(window, shown);
+      return 0;
+    default:
+      return CommonFrameMessage(window, message, wParam, lParam);
+  }
+}
+
 }  // namespace
 
 LRESULT VideoFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -56,27 +71,11 @@ LRESULT VideoFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 LRESULT BaseFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SIZE:
-      return 0;
-    case WM_PAINT:
-      PaintPictureFrame(window, &referenceBitmap);
-      return 0;
-    default:
-      return CommonFrameMessage(window, message, wParam, lParam);
-  }
+  return PictureFrameMessage(window, message, wParam, lParam, &referenceBitmap);
 }
 
 LRESULT AfterFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SIZE:
-      return 0;
-    case WM_PAINT:
-      PaintPictureFrame(window, &uploadBitmap);
-      return 0;
-    default:
-      return CommonFrameMessage(window, message, wParam, lParam);
-  }
+  return PictureFrameMessage(window, message, wParam, lParam, &uploadBitmap);
 }
 
 void PaintFrame(HWND, HDC dc, int x, int y, HBITMAP bitmap) {
