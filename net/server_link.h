@@ -2,7 +2,9 @@
 // credentials of the last login, and the buffer of the last reply.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/sockets.h"
 
@@ -23,3 +25,18 @@ extern char ServerReply[1025];
 
 // Writes the configured host name into serverHostName, byte by byte.
 void SetServerHostName();
+
+// The TCP port of the alarm server.
+inline constexpr uint16_t kServerPort = 1100;
+
+// Send and receive time-out of every socket of both exchanges, in milliseconds (30 s), so a
+// silent server cannot hold the login dialog or the armed alarm for ever. A call that runs
+// out of it fails like any other failed call of that step.
+extern std::atomic<uint32_t> serverTimeoutMilliseconds;
+// Whether the exchanges switch off the coalescing of small sends (TCP_NODELAY), so that a
+// reply is not held back waiting for the acknowledgement of the previous piece (on by
+// default; the bytes on the wire are the same either way).
+extern std::atomic<int32_t> serverNoDelay;
+// Held by each exchange for its whole run, so that a login never runs beside an upload that
+// is still finishing on the alarm thread: they share the buffers above.
+extern std::mutex serverLinkMutex;
