@@ -78,6 +78,15 @@ struct CREATESTRUCTA {
 #define WM_PALETTECHANGED 0x0311
 #define WM_USER 0x0400
 
+// WM_SIZE kinds.
+#define SIZE_RESTORED 0
+#define SIZE_MINIMIZED 1
+
+// WM_SYSCOMMAND commands (the low four bits of wParam are the platform's own).
+#define SC_MINIMIZE 0xF020
+#define SC_CLOSE 0xF060
+#define SC_RESTORE 0xF120
+
 // Hit-test codes.
 #define HTERROR (-2)
 #define HTTRANSPARENT (-1)
@@ -176,11 +185,21 @@ struct CREATESTRUCTA {
 #define MF_SEPARATOR 0x0800
 #define MF_POPUP 0x0010
 
+// Error codes of the window calls.
+#ifndef ERROR_ACCESS_DENIED
+#define ERROR_ACCESS_DENIED 5
+#endif
+#define ERROR_INVALID_MENU_HANDLE 1401
+#define ERROR_TLW_WITH_WSCHILD 1406
+#define ERROR_CANNOT_FIND_WND_CLASS 1407
+#define ERROR_CLASS_HAS_WINDOWS 1412
+#define ERROR_INVALID_INDEX 1413
+
 // Classes and windows. A refused call gives 0 or null with GetLastError set.
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 // Destroys the window and its children (children first, each receiving WM_DESTROY).
 BOOL DestroyWindow(HWND window);
@@ -194,8 +213,7 @@ BOOL ShowWindow(HWND window, int command);
 // Sends WM_PAINT at once when part of the window needs painting; FALSE for a bad handle.
 BOOL UpdateWindow(HWND window);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
-BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height,
-                  UINT flags);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
 // Minimises the window (it is not destroyed).
 BOOL CloseWindow(HWND window);

@@ -48,4 +48,85 @@ uint64_t Now();
 // Moves the virtual clock forward (Sleep and Beep do this for the calling thread).
 void Advance(uint64_t milliseconds);
 
+// ---- Windows ---------------------------------------------------------------------------
+
+// Kinds of logged window events.
+enum class WindowEventKind {
+  kCreated,      // after WM_CREATE succeeded
+  kDestroyed,    // when the window received WM_NCDESTROY
+  kShown,        // became visible
+  kHidden,       // became hidden
+  kMoved,        // position or size changed; `rect` is the new outer rectangle
+  kMinimised,    // minimised (CloseWindow, ShowWindow)
+  kRestored,     // restored from minimised
+  kMenuItem,     // a menu item's state changed: `item` is its id, `flags` its new state
+  kTextChanged,  // the window text changed
+};
+
+// One logged window event. `rect` is in the parent's client coordinates for child windows
+// and in screen coordinates for top-level ones.
+struct WindowEvent {
+  WindowEventKind kind;
+  HWND window;
+  std::string className;
+  std::string text;  // the window's text at the time
+  RECT rect;
+  UINT item;
+  UINT flags;
+  uint64_t time;  // virtual milliseconds
+};
+
+// Every window event so far, oldest first.
+std::vector<WindowEvent> WindowEvents();
+void ClearWindowEvents();
+// The live windows of a class (case-insensitive name), oldest first.
+std::vector<HWND> WindowsOfClass(const std::string& className);
+
+// Screen metrics (GetSystemMetrics): defaults are a 1024 x 768 screen, borders of 1, frames
+// of 4, caption and menu bars of 19 pixels. Tests may change any index.
+void SetSystemMetric(int index, int value);
+
+// ---- Scripted user input ------------------------------------------------------------------
+// A message loop (GetMessageA, a modal dialog's loop) that finds nothing to do (no posted or
+// sent message, no window to paint, no due timer) takes the next script step. When there is
+// no step either, nothing can ever arrive: the process stops with a message on standard
+// error naming the loop, so that a badly scripted test fails instead of hanging.
+// A step that names a window is taken only by that window's thread; the others by any loop.
+
+// A window named now or looked up when the step runs (e.g. [] { return MainWindow; }).
+using WindowRef = std::function<HWND()>;
+
+// Posts a message to the window when the step runs.
+void ScriptMessage(WindowRef window, UINT message, WPARAM wParam, LPARAM lParam);
+// The user picks menu command `id`: WM_COMMAND (id, 0) is posted to the window.
+void ScriptCommand(HWND window, UINT id);
+void ScriptCommand(WindowRef window, UINT id);
+// The user presses the window's close box: WM_SYSCOMMAND SC_CLOSE is posted.
+void ScriptClose(HWND window);
+void ScriptClose(WindowRef window);
+// Holds the loop until `predicate` is true; the loop goes on handling messages meanwhile and
+// re-checks whenever it is woken (messages, ended threads, Wake, the clock moving). After
+// the wait limit on the real clock the process stops with `label` on standard error.
+void ScriptWaitUntil(std::function<bool()> predicate, std::string label);
+// Moves the virtual clock forward (timers that become due fire afterwards).
+void ScriptAdvance(uint64_t milliseconds);
+// Runs `call` on the loop's thread.
+void ScriptCall(std::function<void()> call);
+// Steps not yet taken.
+size_t PendingScriptSteps();
+// Forgets every script step.
+void ClearScript();
+// Real milliseconds a wait (ScriptWaitUntil, PumpUntil) may last before it gives up.
+void SetWaitLimit(uint64_t milliseconds);
+
+// ---- Pumping ------------------------------------------------------------------------------
+
+// Handles the calling thread's messages (sent, posted, painting, due timers) until
+// `predicate` is true; true then, false when the wait limit passed first. Woken without
+// polling by messages from other threads, by the end of any thread started with
+// CreateThread, by Wake and by the clock moving. Script steps are not taken.
+bool PumpUntil(std::function<bool()> predicate);
+// Wakes every waiting loop so that it checks its predicate again.
+void Wake();
+
 }  // namespace headless

@@ -13,11 +13,11 @@ namespace headless {
 namespace {
 
 std::mutex logMutex;
-std::vector<BoxRecord> boxes;                            // guarded by logMutex
-std::vector<BeepRecord> beeps;                           // guarded by logMutex
-std::deque<int> boxAnswers;                              // guarded by logMutex
-std::function<int(const BoxRecord&)> boxHandler;         // guarded by logMutex
-std::atomic<uint64_t> virtualNow{0};                     // the virtual clock
+std::vector<BoxRecord> boxes;                     // guarded by logMutex
+std::vector<BeepRecord> beeps;                    // guarded by logMutex
+std::deque<int> boxAnswers;                       // guarded by logMutex
+std::function<int(const BoxRecord&)> boxHandler;  // guarded by logMutex
+std::atomic<uint64_t> virtualNow{0};              // the virtual clock
 
 }  // namespace
 
@@ -47,15 +47,21 @@ void SetBoxHandler(std::function<int(const BoxRecord&)> handler) {
   boxHandler = std::move(handler);
 }
 
-uint64_t Now() { return virtualNow.load(); }
+uint64_t Now() {
+  return virtualNow.load();
+}
 
-void Advance(uint64_t milliseconds) { virtualNow.fetch_add(milliseconds); }
+// Loops waiting on the clock (timers, scripted waits) look again once it has moved.
+void Advance(uint64_t milliseconds) {
+  virtualNow.fetch_add(milliseconds);
+  Wake();
+}
 
 }  // namespace headless
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  headless::BoxRecord record{owner,          caption ? caption : "Error", text ? text : "",
-                             type,           std::this_thread::get_id(),  headless::Now()};
+  headless::BoxRecord record{owner, caption ? caption : "Error", text ? text : "",
+                             type,  std::this_thread::get_id(),  headless::Now()};
   std::function<int(const headless::BoxRecord&)> handler;
   int answer = IDOK;
   {
@@ -85,6 +91,10 @@ BOOL Beep(DWORD frequency, DWORD duration) {
   return TRUE;
 }
 
-void Sleep(DWORD milliseconds) { headless::Advance(milliseconds); }
+void Sleep(DWORD milliseconds) {
+  headless::Advance(milliseconds);
+}
 
-DWORD GetTickCount() { return static_cast<DWORD>(headless::Now()); }
+DWORD GetTickCount() {
+  return static_cast<DWORD>(headless::Now());
+}
