@@ -29,7 +29,7 @@ HPALETTE MakePalette(std::vector<PALETTEENTRY> entries) {
   auto* logical = reinterpret_cast<LOGPALETTE*>(block.data());
   logical->palVersion = 0x300;
   logical->palNumEntries = static_cast<WORD>(entries.size());
-  std::memcpy(block.data() + 4, entries.data(), 4 * entries.size());
+  if (!entries.empty()) std::memcpy(block.data() + 4, entries.data(), 4 * entries.size());
   return CreatePalette(logical);
 }
 

@@ -39,7 +39,7 @@ Dib MakeDib(int width, int height, int bits, std::vector<uint32_t> table = {},
   dib.info.resize(sizeof h + 4 * table.size());
   std::memcpy(dib.info.data(), &h, sizeof h);
   // Colour-table entries are 0x00RRGGBB, which is the byte order of RGBQUAD; masks as given.
-  std::memcpy(dib.info.data() + sizeof h, table.data(), 4 * table.size());
+  if (!table.empty()) std::memcpy(dib.info.data() + sizeof h, table.data(), 4 * table.size());
   dib.rows.assign(dib.RowBytes() * std::abs(height), 0);
   return dib;
 }
