@@ -27,7 +27,8 @@ Server::Server(ServerOptions options)
       throttle_(options_.loginFailureLimit, options_.loginFailureWindow),
       budget_(std::max(options_.bodyBudget, options_.maxSize)),
       services_{options_,  store_,  checker_,
-                throttle_, budget_, [this](Session* session) { Forget(session); }},
+                throttle_, budget_, [this](Session* session) { Forget(session); },
+                active_},
       acceptor_(asio::make_strand(io_)) {}
 
 Server::~Server() {
@@ -60,7 +61,8 @@ void Server::Accept() {
           {
             std::lock_guard lock(mutex_);
             if (stopping_) return;
-            const bool full = sessions_.size() >= options_.maxConnections;
+            const bool full = active_ >= options_.maxConnections;
+            if (!full) ++active_;
             session = std::make_shared<Session>(std::move(socket), services_, full);
             sessions_.emplace(session.get(), session);
           }

@@ -49,6 +49,7 @@ class Server {
   PasswordChecker checker_;
   LoginThrottle throttle_;
   BodyBudget budget_;
+  std::atomic<std::size_t> active_{0};
   SessionServices services_;
 
   std::mutex mutex_;

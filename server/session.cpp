@@ -22,7 +22,8 @@ Session::Session(asio::ip::tcp::socket socket, SessionServices& services, bool f
     : socket_(std::move(socket)),
       timer_(socket_.get_executor()),
       services_(services),
-      state_(full ? State::kFull : State::kUser) {
+      state_(full ? State::kFull : State::kUser),
+      counted_(!full) {
   std::error_code ec;
   const auto peer = socket_.remote_endpoint(ec);
   if (ec) {
@@ -264,6 +265,7 @@ void Session::Finish(const char* outcome, bool linger) {
     services_.budget.Release(expected_);
   }
   state_ = State::kDone;
+  if (counted_) --services_.active;
   WriteLog(services_.options.log,
            peer_ + " user=" + (user_.empty() ? "-" : EscapeForLog(user_)) + " outcome=" + outcome +
                " uploads=" + std::to_string(uploads_) + " bytes=" + std::to_string(bytesStored_));

@@ -48,6 +48,9 @@ struct SessionServices {
   BodyBudget& budget;
   // Called from a session's destructor.
   std::function<void(Session*)> forget;
+  // Connections being served (a closing one that only waits for the client to go counts no
+  // more); connections refused for the limit are not counted.
+  std::atomic<std::size_t>& active;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -104,7 +107,9 @@ class Session : public std::enable_shared_from_this<Session> {
   bool busy_ = false;  // a reply, a verification or a store is in hand
   bool reading_ = false;
   bool done_ = false;
-  bool memoryHeld_ = false;             // the body's bytes are taken from the budget
+  bool memoryHeld_ = false;
+  const bool counted_;  // part of services_.active until finished             // the body's bytes
+                        // are taken from the budget
   const char* closeOutcome_ = nullptr;  // set when the reply being written is the last
   std::string out_;                     // the reply being written
   uint64_t timerGeneration_ = 0;

@@ -43,15 +43,15 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-std::string Sha256Hex(const std::string& data) {
+}  // namespace
+
+std::string Sha256Hex(std::string_view data) {
   unsigned char digest[crypto_hash_sha256_BYTES];
   crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(data.data()), data.size());
   char hex[crypto_hash_sha256_BYTES * 2 + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
   return hex;
 }
-
-}  // namespace
 
 struct SnapshotStore::Item {
   StoreRequest request;

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "server/database.h"
@@ -77,6 +78,9 @@ class SnapshotStore {
   bool stopping_ = false;
   std::thread writer_;
 };
+
+// The SHA-256 of `data` in lower-case hex, as the uploads table holds it.
+std::string Sha256Hex(std::string_view data);
 
 // Removes the .tmp-* files inside snapshots/*/ that an interrupted server left behind.
 void RemoveStaleTemporaries(const std::filesystem::path& dataDir);

@@ -1,0 +1,128 @@
+// Durable storage of snapshots, driven directly.
+#include "server/snapshot_store.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "server/data_dir.h"
+#include "server/test_support.h"
+
+namespace corvantis::server {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::PseudoRandomBytes;
+using testing::ReadFile;
+using testing::ReadUploads;
+using testing::SnapshotFiles;
+using testing::TempDir;
+
+// Collects the results of submitted uploads and waits for them.
+struct Results {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<StoreResult> results;
+
+  std::function<void(StoreResult)> Sink() {
+    return [this](StoreResult result) {
+      std::lock_guard lock(mutex);
+      results.push_back(std::move(result));
+      done.notify_all();
+    };
+  }
+  void WaitFor(std::size_t count) {
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return results.size() >= count; });
+  }
+};
+
+TEST(SnapshotStore, HexDigestIsSha256) {
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(SnapshotStore, StoresUploadsFromManyThreadsWholeAndRecorded) {
+  TempDir dir;
+  PrepareDataDir(dir.path());
+  Results results;
+  {
+    SnapshotStore store(dir.path(), 8);
+    std::vector<std::thread> submitters;
+    for (int t = 0; t < 4; ++t) {
+      submitters.emplace_back([&, t] {
+        for (int i = 0; i < 25; ++i) {
+          store.Submit({t % 2 ? "alice" : ".hidden", "127.0.0.1:" + std::to_string(t),
+                        PseudoRandomBytes(100 + static_cast<std::size_t>(i), t * 100 + i),
+                        results.Sink()});
+        }
+      });
+    }
+    for (auto& thread : submitters) thread.join();
+    results.WaitFor(100);
+  }
+  std::set<std::string> files;
+  for (const auto& result : results.results) {
+    ASSERT_TRUE(result.stored) << result.error;
+    EXPECT_EQ(Sha256Hex(ReadFile(dir.path() / result.file)), result.sha256);
+    files.insert(result.file);
+  }
+  EXPECT_EQ(files.size(), 100u);  // every upload has a file of its own
+  const auto rows = ReadUploads(dir.path());
+  ASSERT_EQ(rows.size(), 100u);
+  for (const auto& row : rows) {
+    EXPECT_TRUE(files.contains(row.file));
+    EXPECT_EQ(row.file.starts_with("snapshots/alice/"), row.user == "alice");
+    EXPECT_EQ(row.file.starts_with("snapshots/%2Ehidden/"), row.user == ".hidden");
+  }
+  EXPECT_EQ(SnapshotFiles(dir.path()).size(), 100u);  // no temporary file is left
+}
+
+TEST(SnapshotStore, ReportsAFailureAndKeepsNothingOfIt) {
+  TempDir dir;
+  PrepareDataDir(dir.path());
+  // A plain file where bob's folder belongs: bob's snapshot cannot be written.
+  std::ofstream(dir.path() / "snapshots" / "bob1") << "in the way";
+  Results results;
+  {
+    SnapshotStore store(dir.path(), 16);
+    store.Submit({"bob1", "127.0.0.1:1", "body of bob", results.Sink()});
+    store.Submit({"carl", "127.0.0.1:2", "body of carl", results.Sink()});
+    results.WaitFor(2);
+  }
+  for (const auto& result : results.results) {
+    if (result.file.empty()) {
+      EXPECT_FALSE(result.stored);
+      EXPECT_FALSE(result.error.empty());
+    } else {
+      EXPECT_TRUE(result.stored);
+      EXPECT_EQ(ReadFile(dir.path() / result.file), "body of carl");
+    }
+  }
+  const auto rows = ReadUploads(dir.path());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].user, "carl");
+}
+
+TEST(SnapshotStore, RemovesTemporariesLeftBehindAndRefusesWorkAfterStop) {
+  TempDir dir;
+  PrepareDataDir(dir.path());
+  fs::create_directory(dir.path() / "snapshots" / "alice");
+  std::ofstream(dir.path() / "snapshots" / "alice" / ".tmp-interrupted.jpeg") << "half";
+  std::ofstream(dir.path() / "snapshots" / "alice" / "kept.jpeg") << "whole";
+  SnapshotStore store(dir.path(), 4);
+  EXPECT_EQ(SnapshotFiles(dir.path()), std::vector<std::string>{"snapshots/alice/kept.jpeg"});
+
+  store.Stop();
+  Results results;
+  store.Submit({"alice", "127.0.0.1:1", "late", results.Sink()});
+  results.WaitFor(1);
+  EXPECT_FALSE(results.results[0].stored);
+  EXPECT_TRUE(ReadUploads(dir.path()).empty());
+}
+
+}  // namespace
+}  // namespace corvantis::server

@@ -1,0 +1,168 @@
+#include "server/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <asio/connect.hpp>
+#include <asio/write.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "server/accounts.h"
+#include "server/credentials.h"
+#include "server/database.h"
+
+namespace corvantis::server::testing {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "corvantis-server-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+std::string TestAddress(int variant) {
+  const unsigned pid = static_cast<unsigned>(getpid());
+  const unsigned a = ((pid >> 16) + static_cast<unsigned>(variant) * 61) % 254 + 1;
+  return "127." + std::to_string(a) + "." + std::to_string((pid >> 8) & 255) + "." +
+         std::to_string(pid & 255);
+}
+
+Client::Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress)
+    : socket_(io_) {
+  socket_.open(asio::ip::tcp::v4());
+  socket_.bind(asio::ip::tcp::endpoint(asio::ip::make_address(sourceAddress), 0));
+  socket_.set_option(asio::ip::tcp::no_delay(true));
+  // A silent server fails the test instead of hanging it.
+  timeval timeout{10, 0};
+  setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  socket_.connect(server);
+}
+
+void Client::Send(const std::string& bytes) {
+  asio::write(socket_, asio::buffer(bytes));
+}
+
+std::string Client::Receive() {
+  char reply[1024];
+  const ssize_t n = ::recv(socket_.native_handle(), reply, sizeof reply, 0);
+  if (n < 0 && errno == EAGAIN) ADD_FAILURE() << "no reply within ten seconds";
+  return n > 0 ? std::string(reply, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string Client::Exchange(const std::string& line) {
+  Send(line + "\n");
+  return Receive();
+}
+
+std::string Client::LocalAddress() const {
+  const auto local = socket_.local_endpoint();
+  return local.address().to_string() + ":" + std::to_string(local.port());
+}
+
+void AddUser(const fs::path& dataDir, const std::string& name, const std::string& password) {
+  PrepareDataDir(dataDir);
+  Database db(dataDir / Database::kFileName);
+  Accounts accounts(db);
+  if (!accounts.Add(name, HashPassword(password, HashCost::kMinimal))) {
+    throw std::runtime_error("user exists: " + name);
+  }
+}
+
+TestServer::TestServer(const std::function<void(ServerOptions&)>& adjust) {
+  ServerOptions options;
+  options.dataDir = dir_.path();
+  options.listenAddress = TestAddress();
+  options.port = 0;
+  options.log = [this](std::string_view line) {
+    std::lock_guard lock(mutex_);
+    log_.emplace_back(line);
+    logged_.notify_all();
+  };
+  if (adjust) adjust(options);
+  server_ = std::make_unique<Server>(options);
+  endpoint_ = server_->Start();
+}
+
+TestServer::~TestServer() {
+  server_.reset();
+}
+
+std::unique_ptr<Client> TestServer::Connect(int sourceVariant) const {
+  return std::make_unique<Client>(endpoint_, TestAddress(sourceVariant));
+}
+
+std::unique_ptr<Client> TestServer::LogIn(const std::string& user,
+                                          const std::string& password) const {
+  auto client = Connect();
+  EXPECT_EQ(client->Exchange(user), "331 Password, please.");
+  EXPECT_EQ(client->Exchange(password), "200 Welcome, " + user + ".");
+  return client;
+}
+
+std::string TestServer::WaitForLog(const std::string& text) {
+  std::unique_lock lock(mutex_);
+  std::string found;
+  const bool seen = logged_.wait_for(lock, std::chrono::seconds(10), [&] {
+    for (const auto& line : log_) {
+      if (line.find(text) != std::string::npos) {
+        found = line;
+        return true;
+      }
+    }
+    return false;
+  });
+  EXPECT_TRUE(seen) << "no log line with: " << text;
+  return found;
+}
+
+std::vector<UploadRow> ReadUploads(const fs::path& dataDir) {
+  Database db(dataDir / Database::kFileName);
+  Statement select(db.handle(), "SELECT user, size, sha256, client, file FROM uploads ORDER BY id");
+  std::vector<UploadRow> rows;
+  while (select.Step()) {
+    rows.push_back({select.ColumnText(0), select.ColumnInt(1), select.ColumnText(2),
+                    select.ColumnText(3), select.ColumnText(4)});
+  }
+  return rows;
+}
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string PseudoRandomBytes(std::size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+std::vector<std::string> SnapshotFiles(const fs::path& dataDir) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dataDir / "snapshots")) {
+    if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), dataDir).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace corvantis::server::testing

@@ -1,0 +1,100 @@
+// Helpers of the server's tests: temporary directories, per-test loopback addresses, a
+// blocking client that reads one reply per receive, and a server running in-process.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/options.h"
+#include "server/server.h"
+
+namespace corvantis::server::testing {
+
+// A fresh directory under the system's temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A loopback address of this process alone, 127.a.b.c from the process id; `variant`
+// gives further addresses of the same process.
+std::string TestAddress(int variant = 0);
+
+// A blocking TCP client bound to a chosen source address.
+class Client {
+ public:
+  Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress);
+  // Sends all bytes.
+  void Send(const std::string& bytes);
+  // One receive of at most 1024 bytes, like the camera's client; "" when the server closed
+  // the connection. Fails the test after ten seconds of silence.
+  std::string Receive();
+  // Sends a line (adding the line feed) and returns the reply.
+  std::string Exchange(const std::string& line);
+  // The client's own address, "127.x.y.z:port".
+  std::string LocalAddress() const;
+
+ private:
+  asio::io_context io_;
+  asio::ip::tcp::socket socket_;
+};
+
+// Adds an account with the cheapest hash, straight into the data directory's database.
+void AddUser(const std::filesystem::path& dataDir, const std::string& name,
+             const std::string& password);
+
+// An in-process server on this test's own loopback address, with a data directory of its
+// own and a log that tests can wait on.
+class TestServer {
+ public:
+  // `adjust` may change the options before the server starts.
+  explicit TestServer(const std::function<void(ServerOptions&)>& adjust = {});
+  ~TestServer();
+
+  const asio::ip::tcp::endpoint& endpoint() const { return endpoint_; }
+  const std::filesystem::path& dataDir() const { return dir_.path(); }
+  std::unique_ptr<Client> Connect(int sourceVariant = 0) const;
+  // Logs `user` in on a new connection; fails the test if the login is refused.
+  std::unique_ptr<Client> LogIn(const std::string& user, const std::string& password) const;
+  // Waits until a log line contains `text` (fails the test after ten seconds).
+  std::string WaitForLog(const std::string& text);
+  Server& server() { return *server_; }
+
+ private:
+  TempDir dir_;
+  std::mutex mutex_;
+  std::condition_variable logged_;
+  std::vector<std::string> log_;
+  std::unique_ptr<Server> server_;
+  asio::ip::tcp::endpoint endpoint_;
+};
+
+// The rows of the uploads table, in order: user, size, sha256, client, file.
+struct UploadRow {
+  std::string user;
+  int64_t size;
+  std::string sha256;
+  std::string client;
+  std::string file;
+};
+std::vector<UploadRow> ReadUploads(const std::filesystem::path& dataDir);
+
+std::string ReadFile(const std::filesystem::path& file);
+// Deterministic bytes that look like nothing in particular.
+std::string PseudoRandomBytes(std::size_t size, uint32_t seed);
+// Every file under snapshots/, relative to the data directory, temporaries included.
+std::vector<std::string> SnapshotFiles(const std::filesystem::path& dataDir);
+
+}  // namespace corvantis::server::testing
