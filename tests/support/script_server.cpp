@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace testsupport {
 namespace {
@@ -56,6 +57,16 @@ ScriptServer::~ScriptServer() {
 
 ScriptServer& ScriptServer::Expect(const std::string& bytes) {
   script_.push_back({StepKind::kExpect, bytes});
+  return *this;
+}
+
+ScriptServer& ScriptServer::ExpectLine() {
+  script_.push_back({StepKind::kExpectLine, {}});
+  return *this;
+}
+
+ScriptServer& ScriptServer::ExpectCountedBody() {
+  script_.push_back({StepKind::kExpectCountedBody, {}});
   return *this;
 }
 
@@ -117,17 +128,31 @@ void ScriptServer::Play(int fd) {
     if (n > 0) received_.append(buffer, static_cast<size_t>(n));
     return n;
   };
+  // Reads exactly `want` bytes; false when the client closed first.
+  auto receiveExactly = [&](size_t want) {
+    while (want > 0) {
+      ssize_t n = receive(want);
+      if (n <= 0) return false;
+      want -= static_cast<size_t>(n);
+    }
+    return true;
+  };
+  std::string lastLine;
   for (const Step& step : script_) {
+    bool more = true;
     switch (step.kind) {
       case StepKind::kExpect:
-        for (size_t want = step.bytes.size(); want > 0;) {
-          ssize_t n = receive(want);
-          if (n <= 0) {
-            ::close(fd);
-            return;
-          }
-          want -= static_cast<size_t>(n);
+        more = receiveExactly(step.bytes.size());
+        break;
+      case StepKind::kExpectLine:
+        lastLine.clear();
+        while (more && (lastLine.empty() || lastLine.back() != '\n')) {
+          more = receiveExactly(1);
+          if (more) lastLine += received_.back();
         }
+        break;
+      case StepKind::kExpectCountedBody:
+        more = receiveExactly(std::strtoul(lastLine.c_str(), nullptr, 10));
         break;
       case StepKind::kReply:
         SendAll(fd, step.bytes);
@@ -141,6 +166,10 @@ void ScriptServer::Play(int fd) {
         ::close(fd);
         return;
       }
+    }
+    if (!more) {
+      ::close(fd);
+      return;
     }
   }
   // After the script: silent until the client closes.

@@ -26,6 +26,11 @@ class ScriptServer {
   // Reads as many bytes as `bytes` holds (whatever they are: the test compares them later);
   // the script ends there when the client closes first.
   ScriptServer& Expect(const std::string& bytes);
+  // Reads through the next line feed.
+  ScriptServer& ExpectLine();
+  // Reads as many bytes as the decimal number on the last line read by ExpectLine says (the
+  // body of an upload after its "DATA" header).
+  ScriptServer& ExpectCountedBody();
   // Sends `bytes` in one piece.
   ScriptServer& Reply(const std::string& bytes);
   // Closes the connection in order (the client's next receive yields no byte).
@@ -45,7 +50,7 @@ class ScriptServer {
   bool ClientClosed() const { return clientClosed_; }
 
  private:
-  enum class StepKind { kExpect, kReply, kClose, kReset };
+  enum class StepKind { kExpect, kExpectLine, kExpectCountedBody, kReply, kClose, kReset };
   struct Step {
     StepKind kind;
     std::string bytes;
