@@ -240,7 +240,7 @@ void DemoCamera::RenderFrame() {
 
 void DemoCamera::DrawFigure(double progress) {
   Canvas canvas{frame_.pixels(), width_, height_, FrameRowBytes(width_)};
-  const double h = 0.62 * height_;  // the figure's height
+  const double h = 0.70 * height_;  // the figure's height
   const double feet = 0.93 * height_;
   const double travel = width_ + 0.6 * h;
   double centre = -0.3 * h + progress * travel;
@@ -249,7 +249,7 @@ void DemoCamera::DrawFigure(double progress) {
   const double head = 0.085 * h;
   const double shoulders = feet - h + 2 * head;
   const double hips = feet - 0.47 * h;
-  const double bodyHalf = 0.11 * h;
+  const double bodyHalf = 0.13 * h;
   // Head.
   for (int y = static_cast<int>(feet - h); y < static_cast<int>(shoulders); ++y) {
     for (int x = static_cast<int>(centre - head); x <= static_cast<int>(centre + head); ++x) {
@@ -275,9 +275,9 @@ void DemoCamera::DrawFigure(double progress) {
   for (int y = static_cast<int>(hips); y < static_cast<int>(feet); ++y) {
     double swing = step * 0.16 * h * (y - hips) / (feet - hips);
     for (int side = -1; side <= 1; side += 2) {
-      int lx = static_cast<int>(centre + side * 0.05 * h + side * swing);
-      for (int x = lx - static_cast<int>(0.045 * h); x <= lx + static_cast<int>(0.045 * h); ++x) {
-        canvas.Put(x, y, 45, 35, 35);
+      int lx = static_cast<int>(centre + side * 0.06 * h + side * swing);
+      for (int x = lx - static_cast<int>(0.055 * h); x <= lx + static_cast<int>(0.055 * h); ++x) {
+        canvas.Put(x, y, 150, 185, 200);
       }
     }
   }
