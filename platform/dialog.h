@@ -2,8 +2,8 @@
 // Implemented by each backend (platform/headless, platform/qt) with the same behaviour.
 #pragma once
 
-#include "platform/types.h"
 #include "platform/resources.h"
+#include "platform/types.h"
 #include "platform/window.h"
 
 typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -34,6 +34,16 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define IDOK 1
 #define IDCANCEL 2
 
+// Notifications in WM_COMMAND (high word of wParam) and WM_HSCROLL (low word).
+#define BN_CLICKED 0
+#define CBN_SELCHANGE 1
+#define EN_CHANGE 0x0300
+#define TB_THUMBTRACK 5
+#define TB_THUMBPOSITION 4
+#define TB_ENDTRACK 8
+
+#define ERROR_CONTROL_ID_NOT_FOUND 1421
+
 // Trackbar messages.
 #define TBM_GETPOS (WM_USER)
 #define TBM_SETPOS (WM_USER + 5)
@@ -46,6 +56,7 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define CB_GETCURSEL 0x0147
 #define CB_ADDSTRING 0x0143
 #define CB_SETCURSEL 0x014E
+#define CB_RESETCONTENT 0x014B
 #define CB_ERR (-1)
 
 // Message box flags and answers.

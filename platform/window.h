@@ -52,6 +52,8 @@ struct CREATESTRUCTA {
   DWORD dwExStyle;
 };
 
+#define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
+
 // Messages.
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001

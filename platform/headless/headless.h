@@ -3,6 +3,7 @@
 // Sleep, Beep and GetTickCount run. All functions are safe to call from any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -128,5 +129,95 @@ void SetWaitLimit(uint64_t milliseconds);
 bool PumpUntil(std::function<bool()> predicate);
 // Wakes every waiting loop so that it checks its predicate again.
 void Wake();
+
+// ---- Modal dialogs ------------------------------------------------------------------------
+// A dialog script is a list of user actions for the next dialog of a template. The dialog's
+// modal loop takes one action whenever it has nothing else to do; when the actions run out
+// before the dialog ends, the loop goes on with the common script (above).
+
+// One user action in a dialog.
+struct DialogAction {
+  enum Kind {
+    kType,       // replaces the text of edit `id` (EN_CHANGE follows)
+    kSlide,      // moves slider `id` to `value` (TBM_SETPOS, then WM_HSCROLL to the dialog)
+    kPress,      // presses button `id` (WM_COMMAND id, BN_CLICKED)
+    kEnter,      // the Enter key: presses the default push button (IDOK when there is none)
+    kEscape,     // the Escape key: WM_COMMAND IDCANCEL, as the platform's dialogs do
+    kCloseBox,   // the close box (WS_SYSMENU only): WM_SYSCOMMAND SC_CLOSE, then IDCANCEL
+    kSelect,     // selects item `value` of drop-down list `id` (CBN_SELCHANGE follows)
+    kWaitUntil,  // holds the script until `predicate` is true
+    kCapture,    // records what the dialog shows (DialogRecord::captured)
+    kCall,       // runs `call` with the dialog's handle
+  };
+  Kind kind = kCall;
+  int id = 0;
+  std::string text;
+  int value = 0;
+  std::function<bool()> predicate;
+  std::function<void(HWND)> call;
+};
+
+DialogAction TypeText(int id, std::string text);
+DialogAction MoveSlider(int id, int position);
+DialogAction PressButton(int id);
+DialogAction PressEnter();
+DialogAction PressEscape();
+DialogAction PressCloseBox();
+DialogAction SelectItem(int id, int index);
+DialogAction WaitUntil(std::function<bool()> predicate, std::string label);
+DialogAction CaptureDialog();
+DialogAction CallInDialog(std::function<void(HWND)> call);
+
+// Scripts the next dialog built from template `templateId` (the template's id field, 0 for
+// most templates a caller holds), or the next one with `caption`.
+void ScriptDialog(int templateId, std::vector<DialogAction> actions);
+void ScriptDialog(const std::string& caption, std::vector<DialogAction> actions);
+// Dialog scripts no dialog has taken yet.
+size_t PendingDialogScripts();
+
+// What one control of a dialog showed.
+struct ControlState {
+  int id = 0;
+  std::string className;  // "Button", "Edit", "Static", "msctls_trackbar32", "ComboBox"
+  std::string text;       // the control's text (the real one for a password field)
+  std::string shown;      // as displayed: a password field shows one '*' per character
+  DWORD style = 0;
+  int position = 0, rangeMin = 0, rangeMax = 0;  // sliders
+  std::vector<std::string> items;                // drop-down lists
+  int selection = -1;                            // drop-down lists: the selected index or -1
+};
+
+// What a dialog showed at one moment.
+struct DialogSnapshot {
+  std::string caption;
+  std::vector<ControlState> controls;
+  int focus = 0;  // id of the control with the focus, 0 for none
+  // The control of `id` (the first one), or null.
+  const ControlState* Control(int id) const;
+  // The control's text ("" when there is none).
+  std::string Text(int id) const;
+  // The slider's position (-1 when there is none).
+  int Position(int id) const;
+};
+
+// One modal dialog run.
+struct DialogRecord {
+  int templateId = 0;
+  std::string caption;
+  HWND dialog = nullptr;
+  HWND owner = nullptr;
+  std::thread::id thread;
+  uint64_t opened = 0;              // virtual milliseconds
+  std::vector<std::string> events;  // "init 1", "focus 1000", "type 1000 abc", "press 1", ...
+  DialogSnapshot initial;           // just after WM_INITDIALOG
+  std::vector<DialogSnapshot> captured;
+  DialogSnapshot final;  // when the dialog ended
+  bool ended = false;
+  INT_PTR result = 0;
+  size_t unusedActions = 0;  // script actions left when the dialog ended
+};
+
+// Every dialog run so far (the running ones included), oldest first.
+std::vector<DialogRecord> DialogRecords();
 
 }  // namespace headless

@@ -6,6 +6,7 @@
 
 #include "platform/dialog.h"
 #include "platform/headless/headless.h"
+#include "platform/headless/state.h"
 #include "platform/sound.h"
 #include "platform/threads.h"
 
@@ -59,9 +60,10 @@ void Advance(uint64_t milliseconds) {
 
 }  // namespace headless
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  headless::BoxRecord record{owner, caption ? caption : "Error", text ? text : "",
-                             type,  std::this_thread::get_id(),  headless::Now()};
+namespace {
+
+// Logs the box and gives the user's answer.
+int ShowBox(const headless::BoxRecord& record) {
   std::function<int(const headless::BoxRecord&)> handler;
   int answer = IDOK;
   {
@@ -76,6 +78,21 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   // The handler runs without the lock so that it may itself look at the logs.
   if (handler) answer = handler(record);
   return answer;
+}
+
+}  // namespace
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  headless::BoxRecord record{owner, caption ? caption : "Error", text ? text : "",
+                             type,  std::this_thread::get_id(),  headless::Now()};
+  if (!owner) return ShowBox(record);
+  if (!IsWindow(owner)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  // The owner's thread shows the box while the asking thread waits.
+  return static_cast<int>(headless::internal::RunOnWindowThread(
+      owner, [&record] { return static_cast<LRESULT>(ShowBox(record)); }));
 }
 
 BOOL Beep(DWORD frequency, DWORD duration) {

@@ -63,7 +63,9 @@ bool RunOneSent(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
   std::shared_ptr<SentMessage> sent = queue.sent.front();
   queue.sent.pop_front();
   lock.unlock();
-  LRESULT result = CallProcedure(sent->window, sent->message, sent->wParam, sent->lParam);
+  LRESULT result = sent->job
+                       ? sent->job()
+                       : CallProcedure(sent->window, sent->message, sent->wParam, sent->lParam);
   lock.lock();
   sent->result = result;
   sent->done = true;
@@ -91,9 +93,7 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   uint64_t first = UINT64_MAX;
   S().windows.ForEach([&](uint64_t value, const Window& w) {
     if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
-    for (const Window* v = &w; v; v = FindWindowLocked(v->parent)) {
-      if (!(v->style & WS_VISIBLE)) return;
-    }
+    if (!VisibleLocked(w)) return;
     if (value < first) {
       first = value;
       paint = w.handle;
@@ -187,7 +187,7 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
       if (done) return false;
     }
     if (TakeReadyLocked(queue, out, filterWindow, filterMin, filterMax)) return true;
-    if (queue.quit && !context.dialog) {
+    if (queue.quit) {
       queue.quit = false;
       *out = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0);
       return true;
@@ -399,7 +399,11 @@ bool PumpUntil(std::function<bool()> predicate) {
 using namespace headless;
 using namespace headless::internal;
 
-LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+// Hands a message (or a job) to the window's thread and waits for its result.
+LRESULT SendAcross(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
+                   std::function<LRESULT()> job) {
   std::unique_lock lock(S().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) {
@@ -408,13 +412,18 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   }
   if (window->thread == std::this_thread::get_id()) {
     lock.unlock();
-    return CallProcedure(handle, message, wParam, lParam);
+    return job ? job() : CallProcedure(handle, message, wParam, lParam);
   }
   ThreadQueue* target = QueueOfLocked(*window);
   if (!target || !target->alive) return 0;
   ThreadQueue& own = OwnQueueLocked();
   auto sent = std::make_shared<SentMessage>();
-  *sent = {handle, message, wParam, lParam, 0, false, own.thread};
+  sent->window = handle;
+  sent->message = message;
+  sent->wParam = wParam;
+  sent->lParam = lParam;
+  sent->sender = own.thread;
+  sent->job = std::move(job);
   target->sent.push_back(sent);
   target->wake.notify_all();
   // Messages sent to this thread meanwhile are carried out, so two threads sending to each
@@ -424,6 +433,16 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
     own.wake.wait(lock, [&] { return sent->done || !own.sent.empty(); });
   }
   return sent->result;
+}
+
+}  // namespace
+
+LRESULT headless::internal::RunOnWindowThread(HWND window, std::function<LRESULT()> job) {
+  return SendAcross(window, WM_NULL, 0, 0, std::move(job));
+}
+
+LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendAcross(handle, message, wParam, lParam, nullptr);
 }
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {

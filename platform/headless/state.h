@@ -17,6 +17,7 @@
 #include "platform/dialog.h"
 #include "platform/handle_table.h"
 #include "platform/headless/headless.h"
+#include "platform/resources.h"
 #include "platform/window.h"
 
 namespace headless::internal {
@@ -29,7 +30,31 @@ struct WindowClass {
   bool integerMenu = false;
 };
 
-struct DialogData;  // a dialog's or a control's own state (dialogs.cpp)
+// A dialog's or a dialog control's own state.
+struct DialogData {
+  // Dialogs.
+  bool isDialog = false;
+  DLGPROC procedure = nullptr;
+  bool initialised = false;  // WM_INITDIALOG was sent
+  bool ended = false;
+  INT_PTR result = 0;
+  int templateId = 0;
+  std::deque<DialogAction> actions;  // the script of this run
+  size_t record = 0;                 // index into State::dialogRecords
+  int focus = 0;                     // id of the control with the focus
+  // Controls.
+  platform::ControlClass kind = platform::ControlClass::kStatic;
+  int position = 0, rangeMin = 0, rangeMax = 100;  // trackbars
+  std::vector<std::string> items;                  // combo boxes
+  int selection = -1;
+};
+
+struct DialogScript {
+  bool byCaption = false;
+  int templateId = 0;
+  std::string caption;
+  std::vector<DialogAction> actions;
+};
 
 struct Window {
   HWND handle = nullptr;
@@ -85,6 +110,7 @@ struct SentMessage {
   LRESULT result = 0;
   bool done = false;
   std::thread::id sender;
+  std::function<LRESULT()> job;  // run instead of the window procedure when set
 };
 
 struct ThreadQueue {
@@ -125,8 +151,8 @@ struct State {
   std::map<int, int> metrics;
   uint64_t generation = 0;  // bumped by every wake-up
   uint64_t waitLimitMs = 60000;
-  HICON stockIcon = nullptr;
-  HCURSOR stockCursor = nullptr;
+  std::deque<DialogScript> dialogScripts;
+  std::vector<DialogRecord> dialogRecords;
 };
 
 // The one state of the process (never destroyed, so threads ending late may still use it).
@@ -149,6 +175,9 @@ MenuItem* FindMenuItemLocked(Menu& menu, UINT id);
 LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Carries out the messages other threads sent to the calling thread; true when there was one.
 bool RunSentMessages();
+// Runs `job` on the thread of `window` (at once when that is the calling thread) while the
+// caller waits, as a sent message; 0 when the window or its thread is gone.
+LRESULT RunOnWindowThread(HWND window, std::function<LRESULT()> job);
 // Destroys a menu (its windows forget it).
 void DestroyMenuLocked(HMENU menu);
 
@@ -171,6 +200,8 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label);
 
 // Client rectangle of a window in its own outer coordinates (frame model).
 RECT ClientAreaLocked(const Window& window);
+// Whether the window and every parent up to its top-level window are visible.
+bool VisibleLocked(const Window& window);
 // Screen origin of a window's client area.
 POINT ClientOriginLocked(const Window& window);
 

@@ -59,7 +59,7 @@ void EdgesLocked(const Window& window, int* x, int* y) {
   if (window.style & WS_THICKFRAME) {
     *x = Metric(SM_CXFRAME);
     *y = Metric(SM_CYFRAME);
-  } else if (window.style & (WS_BORDER | WS_DLGFRAME)) {
+  } else if ((window.style & (WS_BORDER | WS_DLGFRAME)) || (window.exStyle & WS_EX_DLGMODALFRAME)) {
     *x = Metric(SM_CXBORDER);
     *y = Metric(SM_CYBORDER);
   } else {
@@ -94,6 +94,7 @@ RECT ClientAreaLocked(const Window& window) {
 // The outer rectangle in screen coordinates.
 static RECT ScreenRectLocked(const Window& window) {
   RECT r = window.rect;
+  if (!(window.style & WS_CHILD)) return r;  // an owned pop-up stands on the screen
   if (Window* parent = FindWindowLocked(window.parent)) {
     POINT origin = ClientOriginLocked(*parent);
     r.left += origin.x;
@@ -102,6 +103,14 @@ static RECT ScreenRectLocked(const Window& window) {
     r.bottom += origin.y;
   }
   return r;
+}
+
+bool VisibleLocked(const Window& window) {
+  for (const Window* w = &window; w; w = FindWindowLocked(w->parent)) {
+    if (!(w->style & WS_VISIBLE)) return false;
+    if (!(w->style & WS_CHILD)) break;  // an owner's visibility does not matter
+  }
+  return true;
 }
 
 POINT ClientOriginLocked(const Window& window) {
@@ -155,13 +164,6 @@ Window* CheckedLocked(HWND handle) {
   Window* window = FindWindowLocked(handle);
   if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
   return window;
-}
-
-bool VisibleLocked(const Window& window) {
-  for (const Window* w = &window; w; w = FindWindowLocked(w->parent)) {
-    if (!(w->style & WS_VISIBLE)) return false;
-  }
-  return true;
 }
 
 std::string LowerName(LPCSTR name) {
@@ -654,7 +656,8 @@ HWND GetParent(HWND handle) {
   std::lock_guard lock(S().mutex);
   Window* window = CheckedLocked(handle);
   if (!window) return nullptr;
-  return (window->style & WS_CHILD) ? window->parent : nullptr;
+  // A child's parent, or a pop-up's owner.
+  return (window->style & (WS_CHILD | WS_POPUP)) ? window->parent : nullptr;
 }
 
 int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
