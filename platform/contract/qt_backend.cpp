@@ -1,0 +1,10 @@
+#include "platform/qt/qt_backend.h"
+#include "platform/contract/backend.h"
+
+namespace contract {
+
+void PumpUntil(const std::function<bool()>& done) {
+  qtbackend::PumpUntil(done);
+}
+
+}  // namespace contract

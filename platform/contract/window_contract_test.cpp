@@ -1,0 +1,437 @@
+// The behaviour both windowing backends owe the program, checked the same way on each: this
+// file is compiled once against the headless backend and once against the Qt backend.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/contract/backend.h"
+#include "platform/dialog.h"
+#include "platform/resources.h"
+#include "platform/threads.h"
+#include "platform/window.h"
+
+namespace {
+
+struct Logged {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  std::thread::id thread;
+};
+
+std::mutex logMutex;
+std::vector<Logged> logged;
+
+std::vector<Logged> Log() {
+  std::lock_guard lock(logMutex);
+  return logged;
+}
+
+std::vector<Logged> LogOf(UINT message) {
+  std::vector<Logged> found;
+  for (const Logged& entry : Log()) {
+    if (entry.message == message) found.push_back(entry);
+  }
+  return found;
+}
+
+constexpr UINT kAnswer = WM_USER + 1;  // answered with 42
+constexpr UINT kDone = WM_USER + 2;
+
+LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  {
+    std::lock_guard lock(logMutex);
+    logged.push_back({window, message, wParam, lParam, std::this_thread::get_id()});
+  }
+  if (message == kAnswer) return 42;
+  if (message == WM_PAINT) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+ATOM Register(const char* name, const char* menu = nullptr) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = RecordingProc;
+  windowClass.lpszClassName = name;
+  windowClass.lpszMenuName = menu;
+  return RegisterClassA(&windowClass);
+}
+
+constexpr DWORD kFrameStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
+constexpr DWORD kChildStyle = WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_DISABLED;
+
+TEST(WindowContract, RegisteringAClassTwiceIsRefused) {
+  ASSERT_NE(Register("contractTwice"), 0);
+  SetLastError(0);
+  EXPECT_EQ(Register("contractTwice"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  // Class names do not depend on case.
+  EXPECT_EQ(Register("CONTRACTTWICE"), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_TRUE(UnregisterClassA("contractTwice", nullptr));
+  EXPECT_NE(Register("contractTwice"), 0);
+  EXPECT_EQ(CreateWindowExA(0, "noSuchClass", "", kFrameStyle, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+}
+
+TEST(WindowContract, CreationAndDestructionOrder) {
+  ASSERT_NE(Register("contractTree"), 0);
+  HWND top = CreateWindowExA(0, "contractTree", "Top", kFrameStyle, 0, 0, 300, 200, nullptr,
+                             nullptr, nullptr, nullptr);
+  ASSERT_NE(top, nullptr);
+  HWND first = CreateWindowExA(WS_EX_RIGHT, "contractTree", "First", kChildStyle, 0, 0, 50, 50, top,
+                               nullptr, nullptr, nullptr);
+  HWND second = CreateWindowExA(0, "contractTree", "Second", kChildStyle, 60, 0, 50, 50, top,
+                                nullptr, nullptr, nullptr);
+  HWND grandchild = CreateWindowExA(0, "contractTree", "Inner", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10,
+                                    first, reinterpret_cast<HMENU>(7), nullptr, nullptr);
+  ASSERT_TRUE(first && second && grandchild);
+  EXPECT_EQ(GetParent(grandchild), first);
+  EXPECT_EQ(GetParent(top), nullptr);
+  EXPECT_EQ(GetWindowLongA(grandchild, GWL_ID), 7);
+  EXPECT_EQ(GetWindowLongA(first, GWL_EXSTYLE), WS_EX_RIGHT);
+  EXPECT_FALSE(IsWindowEnabled(first));
+  EXPECT_TRUE(IsWindowEnabled(top));
+  // A child shown inside a hidden parent is not visible.
+  EXPECT_FALSE(IsWindowVisible(grandchild));
+  char text[16];
+  EXPECT_EQ(GetWindowTextA(first, text, sizeof text), 5);
+  EXPECT_STREQ(text, "First");
+
+  // Creation: WM_NCCREATE, WM_CREATE (with the creation parameters), then WM_SIZE, WM_MOVE.
+  std::vector<UINT> topMessages;
+  for (const Logged& entry : Log()) {
+    if (entry.window == top) topMessages.push_back(entry.message);
+  }
+  ASSERT_GE(topMessages.size(), 4u);
+  EXPECT_EQ(topMessages[0], static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(topMessages[1], static_cast<UINT>(WM_CREATE));
+  EXPECT_EQ(topMessages[2], static_cast<UINT>(WM_SIZE));
+  EXPECT_EQ(topMessages[3], static_cast<UINT>(WM_MOVE));
+
+  // Destroying the top window destroys the children first.
+  ASSERT_TRUE(DestroyWindow(top));
+  std::vector<HWND> destroyed;
+  for (const Logged& entry : LogOf(WM_DESTROY)) destroyed.push_back(entry.window);
+  EXPECT_EQ(destroyed, (std::vector<HWND>{grandchild, first, second, top}));
+  EXPECT_EQ(LogOf(WM_NCDESTROY).size(), 4u);
+  for (HWND gone : {top, first, second, grandchild}) EXPECT_FALSE(IsWindow(gone));
+  // A stale handle fails every call.
+  SetLastError(0);
+  EXPECT_FALSE(DestroyWindow(first));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  RECT rect;
+  EXPECT_FALSE(GetWindowRect(top, &rect));
+  EXPECT_FALSE(PostMessageA(top, kDone, 0, 0));
+  EXPECT_EQ(SendMessageA(top, kAnswer, 0, 0), 0);
+}
+
+TEST(WindowContract, SendMessageFromAnotherThreadRunsOnTheWindowThread) {
+  ASSERT_NE(Register("contractSend"), 0);
+  HWND window = CreateWindowExA(0, "contractSend", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  std::atomic<LRESULT> answer{0};
+  std::atomic<bool> refused{false};
+  std::thread sender([&] {
+    answer = SendMessageA(window, kAnswer, 5, 6);
+    // Only the window's own thread may destroy it.
+    refused = !DestroyWindow(window) && GetLastError() == ERROR_ACCESS_DENIED;
+    PostMessageA(window, kDone, 0, 0);
+  });
+  // The sent message is carried out while the window thread handles its messages.
+  contract::PumpUntil([] { return !LogOf(kDone).empty(); });
+  sender.join();
+  EXPECT_EQ(answer.load(), 42);
+  EXPECT_TRUE(refused.load());
+  EXPECT_TRUE(IsWindow(window));
+  std::vector<Logged> sent = LogOf(kAnswer);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(sent[0].wParam, 5u);
+  EXPECT_EQ(sent[0].lParam, 6);
+  DestroyWindow(window);
+}
+
+TEST(WindowContract, GetMessageGivesPostedMessagesThenQuit) {
+  ASSERT_NE(Register("contractPost"), 0);
+  HWND window = CreateWindowExA(0, "contractPost", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(PostMessageA(window, WM_USER + 10, 1, 2));
+  ASSERT_TRUE(PostMessageA(window, WM_USER + 11, 3, 4));
+  PostQuitMessage(7);
+  MSG message;
+  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.hwnd, window);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 10));
+  EXPECT_EQ(message.wParam, 1u);
+  EXPECT_EQ(message.lParam, 2);
+  EXPECT_EQ(DispatchMessageA(&message), 0);
+  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 11));
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+  EXPECT_EQ(LogOf(WM_USER + 10).size(), 1u);
+  EXPECT_EQ(GetMessageA(&message, reinterpret_cast<HWND>(0x1234), 0, 0), -1);
+  DestroyWindow(window);
+}
+
+TEST(WindowContract, PaintingFollowsShowingAndInvalidation) {
+  ASSERT_NE(Register("contractPaint"), 0);
+  HWND window = CreateWindowExA(0, "contractPaint", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(ShowWindow(window, SW_SHOWNORMAL));  // was hidden
+  EXPECT_TRUE(IsWindowVisible(window));
+  EXPECT_TRUE(UpdateWindow(window));  // paints at once
+  EXPECT_EQ(LogOf(WM_PAINT).size(), 1u);
+  EXPECT_TRUE(UpdateWindow(window));  // nothing left to paint
+  EXPECT_EQ(LogOf(WM_PAINT).size(), 1u);
+  EXPECT_TRUE(InvalidateRect(window, nullptr, TRUE));
+  PostQuitMessage(0);
+  MSG message;
+  // The invalid window is painted before the loop ends.
+  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_PAINT));
+  EXPECT_EQ(message.hwnd, window);
+  DispatchMessageA(&message);
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(LogOf(WM_PAINT).size(), 2u);
+  EXPECT_TRUE(ShowWindow(window, SW_HIDE));  // was visible
+  EXPECT_FALSE(UpdateWindow(reinterpret_cast<HWND>(0x1234)));
+  DestroyWindow(window);
+}
+
+TEST(WindowContract, GeometryIsConsistent) {
+  ASSERT_NE(Register("contractGeometry"), 0);
+  const int frame = GetSystemMetrics(SM_CXFRAME), caption = GetSystemMetrics(SM_CYCAPTION),
+            border = GetSystemMetrics(SM_CXBORDER);
+  EXPECT_GT(frame, 0);
+  EXPECT_GT(caption, 0);
+  EXPECT_GT(border, 0);
+  EXPECT_GT(GetSystemMetrics(SM_CYMENU), 0);
+  EXPECT_GT(GetSystemMetrics(SM_CXSCREEN), 0);
+  EXPECT_GT(GetSystemMetrics(SM_CYSCREEN), 0);
+  HWND top = CreateWindowExA(0, "contractGeometry", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                             nullptr, nullptr, nullptr);
+  HWND child = CreateWindowExA(0, "contractGeometry", "", kChildStyle, 0, 0, 0, 0, top, nullptr,
+                               nullptr, nullptr);
+  HWND plain = CreateWindowExA(0, "contractGeometry", "", WS_CHILD, 0, 0, 0, 0, child, nullptr,
+                               nullptr, nullptr);
+  ASSERT_TRUE(top && child && plain);
+  {
+    std::lock_guard lock(logMutex);
+    logged.clear();
+  }
+  ASSERT_TRUE(SetWindowPos(top, nullptr, 10, 20, 300, 200, SWP_NOZORDER));
+  RECT rect;
+  ASSERT_TRUE(GetWindowRect(top, &rect));
+  EXPECT_EQ(rect.left, 10);
+  EXPECT_EQ(rect.top, 20);
+  EXPECT_EQ(rect.right, 310);
+  EXPECT_EQ(rect.bottom, 220);
+  ASSERT_TRUE(GetClientRect(top, &rect));
+  EXPECT_EQ(rect.left, 0);
+  EXPECT_EQ(rect.top, 0);
+  EXPECT_EQ(rect.right, 300 - 2 * frame);
+  EXPECT_EQ(rect.bottom, 200 - 2 * frame - caption);
+  std::vector<Logged> sizes = LogOf(WM_SIZE);
+  ASSERT_EQ(sizes.size(), 1u);
+  EXPECT_EQ(sizes[0].lParam, MAKELPARAM(300 - 2 * frame, 200 - 2 * frame - caption));
+  std::vector<Logged> moves = LogOf(WM_MOVE);
+  ASSERT_EQ(moves.size(), 1u);
+  EXPECT_EQ(moves[0].lParam, MAKELPARAM(10 + frame, 20 + frame + caption));
+
+  // A child's position is in its parent's client area.
+  ASSERT_TRUE(MoveWindow(child, 5, 6, 120, 90, TRUE));
+  ASSERT_TRUE(GetWindowRect(child, &rect));
+  EXPECT_EQ(rect.left, 10 + frame + 5);
+  EXPECT_EQ(rect.top, 20 + frame + caption + 6);
+  EXPECT_EQ(rect.right - rect.left, 120);
+  EXPECT_EQ(rect.bottom - rect.top, 90);
+  ASSERT_TRUE(GetClientRect(child, &rect));
+  EXPECT_EQ(rect.right, 120 - 2 * frame);
+  EXPECT_EQ(rect.bottom, 90 - 2 * frame - caption);
+  // A window without frame or caption is all client area.
+  ASSERT_TRUE(SetWindowPos(plain, nullptr, 0, 0, 64, 48, SWP_NOZORDER | SWP_NOMOVE));
+  ASSERT_TRUE(GetClientRect(plain, &rect));
+  EXPECT_EQ(rect.right, 64);
+  EXPECT_EQ(rect.bottom, 48);
+  // SWP_NOSIZE keeps the size, SWP_NOMOVE the place.
+  ASSERT_TRUE(SetWindowPos(top, nullptr, 40, 50, 1, 1, SWP_NOSIZE | SWP_NOZORDER));
+  ASSERT_TRUE(GetWindowRect(top, &rect));
+  EXPECT_EQ(rect.left, 40);
+  EXPECT_EQ(rect.right, 340);
+  ASSERT_TRUE(SetWindowPos(top, nullptr, 0, 0, 250, 150, SWP_NOMOVE | SWP_NOZORDER));
+  ASSERT_TRUE(GetWindowRect(top, &rect));
+  EXPECT_EQ(rect.left, 40);
+  EXPECT_EQ(rect.bottom, 200);
+
+  // The sizing border answers as such; the caption bar as the caption.
+  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 249, 50 + 70)), HTRIGHT);
+  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40, 50)), HTTOPLEFT);
+  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 100, 50 + frame + 1)), HTCAPTION);
+  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 100, 50 + 100)), HTCLIENT);
+
+  // Minimising empties the client area and tells the window.
+  ASSERT_TRUE(CloseWindow(top));
+  EXPECT_TRUE(IsIconic(top));
+  EXPECT_TRUE(IsWindow(top));
+  ASSERT_TRUE(GetClientRect(top, &rect));
+  EXPECT_EQ(rect.right, 0);
+  ASSERT_FALSE(LogOf(WM_SIZE).empty());
+  EXPECT_EQ(LogOf(WM_SIZE).back().wParam, static_cast<WPARAM>(SIZE_MINIMIZED));
+  ASSERT_TRUE(OpenIcon(top));
+  EXPECT_FALSE(IsIconic(top));
+  EXPECT_TRUE(IsWindowVisible(top));
+  ASSERT_TRUE(GetClientRect(top, &rect));
+  EXPECT_EQ(rect.right, 250 - 2 * frame);
+  DestroyWindow(top);
+}
+
+// A menu template of the tests' own.
+const platform::ResourceTable& TestResources() {
+  static const platform::ResourceTable table = [] {
+    platform::ResourceTable t;
+    t.menus.push_back({"contractMenu",
+                       {{"&File", {{"E&xit", 40001}}},
+                        {"A&larm", {{"Ar&m", 40002}, {"", 0}, {"&Test", 40004}}}}});
+    return t;
+  }();
+  return table;
+}
+
+TEST(WindowContract, MenuItemsAreGreyedAndEnabled) {
+  platform::InstallResources(&TestResources());
+  ASSERT_NE(Register("contractMenuWindow", "CONTRACTMENU"), 0);
+  HWND window = CreateWindowExA(0, "contractMenuWindow", "", kFrameStyle, 0, 0, 300, 200, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  HMENU menu = GetMenu(window);
+  ASSERT_NE(menu, nullptr);
+  RECT rect;
+  ASSERT_TRUE(GetClientRect(window, &rect));
+  EXPECT_EQ(rect.bottom, 200 - 2 * GetSystemMetrics(SM_CYFRAME) - GetSystemMetrics(SM_CYCAPTION) -
+                             GetSystemMetrics(SM_CYMENU));
+  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
+  EXPECT_EQ(EnableMenuItem(menu, 40002, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED), MF_ENABLED);
+  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_GRAYED | MF_DISABLED));
+  EXPECT_EQ(GetMenuState(menu, 40004, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
+  EXPECT_EQ(EnableMenuItem(menu, 40002, MF_BYCOMMAND | MF_ENABLED), MF_GRAYED | MF_DISABLED);
+  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
+  EXPECT_EQ(EnableMenuItem(menu, 49999, MF_GRAYED), -1);
+  EXPECT_EQ(GetMenuState(menu, 49999, MF_BYCOMMAND), 0xFFFFFFFFu);
+  // By position: the pop-ups of the bar.
+  EXPECT_EQ(EnableMenuItem(menu, 1, MF_BYPOSITION | MF_GRAYED), MF_ENABLED);
+  EXPECT_EQ(GetMenuState(menu, 1, MF_BYPOSITION) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
+  EXPECT_EQ(LoadMenuA(nullptr, "noSuchMenu"), nullptr);
+  DestroyWindow(window);
+  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), 0xFFFFFFFFu);
+}
+
+// A dialog with every kind of control the program uses.
+platform::DialogTemplate ControlsDialog() {
+  platform::DialogTemplate t;
+  t.id = 900;
+  t.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_CENTER;
+  t.caption = "Controls";
+  t.fontName = "MS Sans Serif";
+  t.pointSize = 8;
+  t.cx = 186;
+  t.cy = 120;
+  using platform::ControlClass;
+  t.controls = {
+      {ControlClass::kEdit, 1000, "", WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 76, 20,
+       90, 12},
+      {ControlClass::kEdit, 1001, "", WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_PASSWORD, 76, 45, 90,
+       12},
+      {ControlClass::kTrackbar, 1005, "", WS_VISIBLE | WS_TABSTOP | TBS_BOTH | TBS_NOTICKS, 32, 60,
+       120, 12},
+      {ControlClass::kComboBox, 1010, "", WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST, 32, 76, 120,
+       60},
+      {ControlClass::kStatic, 1003, "Waiting", WS_VISIBLE | SS_LEFT, 10, 5, 100, 8},
+      {ControlClass::kButton, IDOK, "OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 35, 100, 50,
+       14},
+      {ControlClass::kButton, IDCANCEL, "Cancel", WS_VISIBLE | WS_TABSTOP, 90, 100, 50, 14},
+  };
+  return t;
+}
+
+struct ControlsSeen {
+  char edit[32] = {};
+  UINT editLength = 0;
+  char status[32] = {};
+  LRESULT position = -1, rangeMin = -1, rangeMax = -1, clamped = -1;
+  LRESULT added = -1, count = -1, selected = -1, badSelect = 0, current = -1;
+  HWND missing = reinterpret_cast<HWND>(1);
+  LPARAM init = 0;
+  bool destroyed = false;
+};
+ControlsSeen seen;
+
+INT_PTR ControlsProc(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    seen.init = lParam;
+    SetDlgItemTextA(dialog, 1000, "typed name");
+    seen.editLength = GetDlgItemTextA(dialog, 1000, seen.edit, 6);
+    GetDlgItemTextA(dialog, 1003, seen.status, sizeof seen.status);
+    SendDlgItemMessageA(dialog, 1005, TBM_SETRANGE, TRUE, MAKELONG(5, 25));
+    SendDlgItemMessageA(dialog, 1005, TBM_SETPOS, TRUE, 15);
+    seen.position = SendDlgItemMessageA(dialog, 1005, TBM_GETPOS, 0, 0);
+    seen.rangeMin = SendDlgItemMessageA(dialog, 1005, TBM_GETRANGEMIN, 0, 0);
+    seen.rangeMax = SendDlgItemMessageA(dialog, 1005, TBM_GETRANGEMAX, 0, 0);
+    SendMessageA(GetDlgItem(dialog, 1005), TBM_SETPOS, TRUE, 99);
+    seen.clamped = SendDlgItemMessageA(dialog, 1005, TBM_GETPOS, 0, 0);
+    SendDlgItemMessageA(dialog, 1010, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("160 x 120"));
+    seen.added =
+        SendDlgItemMessageA(dialog, 1010, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("320 x 240"));
+    seen.count = SendDlgItemMessageA(dialog, 1010, CB_GETCOUNT, 0, 0);
+    seen.selected = SendDlgItemMessageA(dialog, 1010, CB_SETCURSEL, 1, 0);
+    seen.badSelect = SendDlgItemMessageA(dialog, 1010, CB_SETCURSEL, 5, 0);
+    SendDlgItemMessageA(dialog, 1010, CB_SETCURSEL, 0, 0);
+    seen.current = SendDlgItemMessageA(dialog, 1010, CB_GETCURSEL, 0, 0);
+    seen.missing = GetDlgItem(dialog, 4242);
+    EndDialog(dialog, 77);
+    return TRUE;
+  }
+  if (message == WM_DESTROY) seen.destroyed = true;
+  return FALSE;
+}
+
+TEST(WindowContract, DialogControlsAnswerTheirMessages) {
+  platform::DialogTemplate t = ControlsDialog();
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, ControlsProc, 1234), 77);
+  EXPECT_EQ(seen.init, 1234);
+  EXPECT_EQ(seen.editLength, 5u);
+  EXPECT_STREQ(seen.edit, "typed");
+  EXPECT_STREQ(seen.status, "Waiting");
+  EXPECT_EQ(seen.position, 15);
+  EXPECT_EQ(seen.rangeMin, 5);
+  EXPECT_EQ(seen.rangeMax, 25);
+  EXPECT_EQ(seen.clamped, 25);
+  EXPECT_EQ(seen.added, 1);
+  EXPECT_EQ(seen.count, 2);
+  EXPECT_EQ(seen.selected, 1);
+  EXPECT_EQ(seen.badSelect, CB_ERR);
+  EXPECT_EQ(seen.current, 0);
+  EXPECT_EQ(seen.missing, nullptr);
+  EXPECT_TRUE(seen.destroyed);
+  // A template that is not there.
+  EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(4711), nullptr, ControlsProc, 0), -1);
+  EXPECT_FALSE(EndDialog(reinterpret_cast<HWND>(0x1234), 1));
+}
+
+}  // namespace

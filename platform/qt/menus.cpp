@@ -1,0 +1,163 @@
+// Menus, cursors and icons of the Qt backend. A menu is built from the program's menu
+// template; its items keep the greyed and disabled state that the program sets, and the menu
+// bar of its window shows that state.
+#include "platform/qt/qt_state.h"
+#include "platform/resources.h"
+#include "platform/threads.h"
+
+namespace qtbackend::internal {
+
+MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
+  for (MenuPopup& popup : menu.popups) {
+    for (MenuItem& item : popup.items) {
+      if (!item.separator && item.id == id) return &item;
+    }
+  }
+  return nullptr;
+}
+
+void DestroyMenuLocked(HMENU handle) {
+  S().menus.Remove(handle);
+  S().windows.ForEach([&](uint64_t, const Window& w) {
+    if (w.menu == handle) const_cast<Window&>(w).menu = nullptr;
+  });
+}
+
+}  // namespace qtbackend::internal
+
+using namespace qtbackend::internal;
+
+namespace {
+
+// A stock icon or cursor: an object that only carries its identity.
+struct StockObject {
+  int id;
+};
+
+platform::HandleTable<StockObject>& Icons() {
+  static auto* table = new platform::HandleTable<StockObject>(platform::HandleKind::kIcon);
+  return *table;
+}
+
+platform::HandleTable<StockObject>& Cursors() {
+  static auto* table = new platform::HandleTable<StockObject>(platform::HandleKind::kCursor);
+  return *table;
+}
+
+// The one handle of a stock object or program icon of `id` (the same handle every time).
+template <typename H>
+H StockHandle(platform::HandleTable<StockObject>& table, int id) {
+  std::lock_guard lock(table.mutex());
+  H found = nullptr;
+  table.ForEach([&](uint64_t value, const StockObject& object) {
+    if (object.id == id) found = reinterpret_cast<H>(static_cast<uintptr_t>(value));
+  });
+  if (found) return found;
+  return table.Add<H>(std::make_unique<StockObject>(StockObject{id}));
+}
+
+}  // namespace
+
+HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
+  const platform::MenuTemplate* menuTemplate = platform::FindMenuTemplate(name);
+  if (!menuTemplate) {
+    SetLastError(platform::InstalledResources() ? ERROR_RESOURCE_NAME_NOT_FOUND
+                                                : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  auto menu = std::make_unique<Menu>();
+  for (const platform::MenuPopupTemplate& popupTemplate : menuTemplate->popups) {
+    MenuPopup popup;
+    popup.text = popupTemplate.text;
+    for (const platform::MenuItemTemplate& itemTemplate : popupTemplate.items) {
+      MenuItem item;
+      item.text = itemTemplate.text;
+      item.id = itemTemplate.id;
+      item.separator = itemTemplate.text.empty() && itemTemplate.id == 0;
+      popup.items.push_back(item);
+    }
+    menu->popups.push_back(std::move(popup));
+  }
+  std::lock_guard lock(S().mutex);
+  return S().menus.Add<HMENU>(std::move(menu));
+}
+
+HMENU GetMenu(HWND handle) {
+  std::lock_guard lock(S().mutex);
+  Window* window = FindWindowLocked(handle);
+  if (!window) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return (window->style & WS_CHILD) ? nullptr : window->menu;
+}
+
+BOOL EnableMenuItem(HMENU handle, UINT idOrPosition, UINT flags) {
+  BOOL previous;
+  {
+    std::lock_guard lock(S().mutex);
+    Menu* menu = S().menus.Find(handle);
+    if (!menu) {
+      SetLastError(ERROR_INVALID_MENU_HANDLE);
+      return -1;
+    }
+    UINT* state = nullptr;
+    if (flags & MF_BYPOSITION) {
+      if (idOrPosition >= menu->popups.size()) return -1;
+      state = &menu->popups[idOrPosition].state;
+    } else if (MenuItem* item = FindMenuItemLocked(*menu, idOrPosition)) {
+      state = &item->state;
+    } else {
+      return -1;
+    }
+    previous = static_cast<BOOL>(*state);
+    *state = flags & (MF_GRAYED | MF_DISABLED);
+  }
+  // The menu bar shows the new state (its widgets belong to the window thread).
+  RunOnWindowThread([handle] { SyncMenuBar(handle); });
+  return previous;
+}
+
+UINT GetMenuState(HMENU handle, UINT idOrPosition, UINT flags) {
+  std::lock_guard lock(S().mutex);
+  Menu* menu = S().menus.Find(handle);
+  if (!menu) {
+    SetLastError(ERROR_INVALID_MENU_HANDLE);
+    return 0xFFFFFFFF;
+  }
+  if (flags & MF_BYPOSITION) {
+    if (idOrPosition >= menu->popups.size()) return 0xFFFFFFFF;
+    const MenuPopup& popup = menu->popups[idOrPosition];
+    // A pop-up answers with its item count in the high byte, as the platform does.
+    return MF_POPUP | popup.state | (static_cast<UINT>(popup.items.size()) << 8);
+  }
+  MenuItem* item = FindMenuItemLocked(*menu, idOrPosition);
+  if (!item) return 0xFFFFFFFF;
+  return item->state | (item->separator ? MF_SEPARATOR : 0);
+}
+
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
+  // The program holds no cursors of its own; the platform's arrow is the only stock one.
+  if (!instance && name == IDC_ARROW) return StockHandle<HCURSOR>(Cursors(), 32512);
+  SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}
+
+HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
+  if (!instance) {
+    if (name == IDI_APPLICATION) return StockHandle<HICON>(Icons(), 32512);
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+  }
+  // Program icons are icon groups named by number; a text name finds none.
+  const platform::ResourceTable* table = platform::InstalledResources();
+  if (name && IS_INTRESOURCE(name) && table) {
+    int id = static_cast<int>(reinterpret_cast<UINT_PTR>(name));
+    for (const platform::IconResource& icon : table->icons) {
+      if (icon.id == id) return StockHandle<HICON>(Icons(), 0x10000 + id);
+    }
+  }
+  SetLastError(table && !table->icons.empty() ? ERROR_RESOURCE_NAME_NOT_FOUND
+                                              : ERROR_RESOURCE_TYPE_NOT_FOUND);
+  return nullptr;
+}

@@ -1,0 +1,376 @@
+// Messages of the Qt backend: each thread's queue of posted messages, the calls other threads
+// hand to the window thread (sent messages among them), the message loop on top of Qt's event
+// processing, modal loops, and timers on QTimer. The window thread waits inside Qt's event
+// loop; other threads wake it by posting a Qt event, never by polling.
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+
+#include "platform/qt/qt_backend.h"
+#include "platform/qt/qt_state.h"
+#include "platform/threads.h"
+
+namespace qtbackend {
+namespace {
+
+std::mutex hookMutex;
+std::function<void(QWidget*, HWND)> modalHook;  // guarded by hookMutex
+std::function<void()> idleHook;                 // guarded by hookMutex
+
+}  // namespace
+
+void SetModalHook(std::function<void(QWidget*, HWND)> hook) {
+  std::lock_guard lock(hookMutex);
+  modalHook = std::move(hook);
+}
+
+void SetIdleHook(std::function<void()> hook) {
+  std::lock_guard lock(hookMutex);
+  idleHook = std::move(hook);
+}
+
+namespace internal {
+namespace {
+
+bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
+  if (filterWindow && m.hwnd != filterWindow) return false;
+  if (filterMin == 0 && filterMax == 0) return true;
+  return m.message >= filterMin && m.message <= filterMax;
+}
+
+MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return {window, message, wParam, lParam, GetTickCount(), {0, 0}};
+}
+
+// A posted message or a WM_PAINT for the calling thread (not WM_QUIT).
+bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
+                     UINT filterMax) {
+  for (auto it = queue.posted.begin(); it != queue.posted.end();) {
+    if (it->hwnd && !FindWindowLocked(it->hwnd)) {
+      it = queue.posted.erase(it);  // its window is gone
+      continue;
+    }
+    if (Matches(*it, filterWindow, filterMin, filterMax)) {
+      *out = *it;
+      queue.posted.erase(it);
+      return true;
+    }
+    ++it;
+  }
+  HWND paint = nullptr;
+  uint64_t first = UINT64_MAX;
+  S().windows.ForEach([&](uint64_t value, const Window& w) {
+    if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
+    for (const Window* v = &w; v;
+         v = (v->style & WS_CHILD) ? FindWindowLocked(v->parent) : nullptr) {
+      if (!(v->style & WS_VISIBLE)) return;
+    }
+    if (value < first) {
+      first = value;
+      paint = w.handle;
+    }
+  });
+  if (paint) {
+    MSG m = MakeMessage(paint, WM_PAINT, 0, 0);
+    if (Matches(m, filterWindow, filterMin, filterMax)) {
+      *out = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Waits on the window thread until Qt has handled at least one event (a wake-up included).
+void WaitForQtEvent() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+}  // namespace
+
+ThreadQueue& QueueLocked(std::thread::id thread) {
+  auto it = S().queues.find(thread);
+  if (it != S().queues.end()) return *it->second;
+  auto queue = std::make_shared<ThreadQueue>();
+  queue->thread = thread;
+  S().queues.emplace(thread, queue);
+  return *queue;
+}
+
+bool OnWindowThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app && QThread::currentThread() == app->thread();
+}
+
+void WakeWindowThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  // A queued call carries out what other threads handed over; it also ends the window
+  // thread's wait in any Qt event loop.
+  QMetaObject::invokeMethod(
+      app, [] { RunCrossThreadCalls(); }, Qt::QueuedConnection);
+}
+
+bool RunCrossThreadCalls() {
+  if (!OnWindowThread()) return false;
+  bool any = false;
+  for (;;) {
+    std::shared_ptr<CrossThreadCall> call;
+    {
+      std::lock_guard lock(S().mutex);
+      if (S().calls.empty()) return any;
+      call = S().calls.front();
+      S().calls.pop_front();
+    }
+    call->run();
+    any = true;
+    std::lock_guard lock(S().mutex);
+    call->done = true;
+    S().callDone.notify_all();
+  }
+}
+
+bool RunOnWindowThread(const std::function<void()>& run) {
+  if (OnWindowThread()) {
+    run();
+    return true;
+  }
+  if (!QCoreApplication::instance()) return false;
+  auto call = std::make_shared<CrossThreadCall>();
+  call->run = run;
+  std::unique_lock lock(S().mutex);
+  S().calls.push_back(call);
+  lock.unlock();
+  WakeWindowThread();
+  lock.lock();
+  S().callDone.wait(lock, [&] { return call->done; });
+  return true;
+}
+
+bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
+                 const LoopContext& context) {
+  bool windowThread = OnWindowThread();
+  bool idleHookRan = false;
+  for (;;) {
+    if (windowThread && RunCrossThreadCalls()) continue;
+    if (context.done && context.done()) return false;
+    {
+      std::unique_lock lock(S().mutex);
+      ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
+      if (TakeReadyLocked(queue, out, filterWindow, filterMin, filterMax)) return true;
+      if (queue.quit && !context.modal) {
+        queue.quit = false;
+        *out = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0);
+        return true;
+      }
+      if (!windowThread) {
+        // A thread without windows waits for its own posted messages and its quit message.
+        queue.wake.wait(lock, [&] { return !queue.posted.empty() || queue.quit; });
+        continue;
+      }
+    }
+    if (!context.modal && !idleHookRan) {
+      std::function<void()> hook;
+      {
+        std::lock_guard lock(hookMutex);
+        hook = idleHook;
+      }
+      idleHookRan = true;
+      if (hook) {
+        hook();
+        continue;
+      }
+    }
+    WaitForQtEvent();
+    idleHookRan = false;
+  }
+}
+
+void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done) {
+  std::function<void(QWidget*, HWND)> hook;
+  {
+    std::lock_guard lock(hookMutex);
+    hook = modalHook;
+  }
+  if (hook && !done()) hook(shown, dialog);
+  LoopContext context;
+  context.modal = true;
+  context.done = done;
+  MSG message;
+  while (NextMessage(&message, nullptr, 0, 0, context)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+}  // namespace internal
+
+void PumpUntil(const std::function<bool()>& predicate) {
+  internal::LoopContext context;
+  context.modal = true;  // neither WM_QUIT nor the idle hook
+  context.done = predicate;
+  MSG message;
+  while (internal::NextMessage(&message, nullptr, 0, 0, context)) DispatchMessageA(&message);
+}
+
+}  // namespace qtbackend
+
+using namespace qtbackend::internal;
+
+LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+  }
+  if (OnWindowThread()) return CallProcedure(handle, message, wParam, lParam);
+  // The window's procedure runs on the window thread while this thread waits.
+  LRESULT result = 0;
+  RunOnWindowThread([&] { result = CallProcedure(handle, message, wParam, lParam); });
+  return result;
+}
+
+BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  {
+    std::lock_guard lock(S().mutex);
+    ThreadQueue* queue;
+    if (!handle) {
+      queue = &QueueLocked(std::this_thread::get_id());
+    } else {
+      Window* window = FindWindowLocked(handle);
+      if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+      }
+      queue = &QueueLocked(window->thread);
+    }
+    queue->posted.push_back(MakeMessage(handle, message, wParam, lParam));
+    queue->wake.notify_all();
+  }
+  WakeWindowThread();
+  return TRUE;
+}
+
+void PostQuitMessage(int exitCode) {
+  {
+    std::lock_guard lock(S().mutex);
+    ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
+    queue.quit = true;
+    queue.quitCode = exitCode;
+    queue.wake.notify_all();
+  }
+  WakeWindowThread();
+}
+
+BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
+  if (!message) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  if (window && !IsWindow(window)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return -1;
+  }
+  LoopContext context;
+  NextMessage(message, window, filterMin, filterMax, context);
+  return message->message == WM_QUIT ? FALSE : TRUE;
+}
+
+// Keystrokes reach the widgets as Qt key events, which type their own characters; the
+// message loop carries no keystroke messages to translate.
+BOOL TranslateMessage(const MSG* message) {
+  (void)message;
+  return FALSE;
+}
+
+LRESULT DispatchMessageA(const MSG* message) {
+  if (!message || !message->hwnd) return 0;
+  if (!IsWindow(message->hwnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+// Timers run on the window thread's QTimer; each timeout posts WM_TIMER unless one for the
+// same timer is still waiting in the queue. A window's timers can only be set by its own
+// thread (ERROR_ACCESS_DENIED otherwise).
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
+  if (!OnWindowThread()) {
+    SetLastError(window ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED);
+    return 0;
+  }
+  {
+    std::lock_guard lock(S().mutex);
+    if (window) {
+      Window* w = FindWindowLocked(window);
+      if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+      }
+    } else {
+      id = S().nextTimerId++;
+    }
+  }
+  UINT interval = std::max<UINT>(milliseconds, 10);  // the platform's shortest period
+  QTimer* timer = nullptr;
+  {
+    std::lock_guard lock(S().mutex);
+    for (Timer& existing : S().timers) {
+      if (existing.window == window && existing.id == id) timer = existing.timer;
+    }
+  }
+  if (!timer) {
+    timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, [window, id] {
+      std::lock_guard lock(S().mutex);
+      if (window && !FindWindowLocked(window)) return;
+      ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
+      for (const MSG& m : queue.posted) {
+        if (m.message == WM_TIMER && m.hwnd == window && m.wParam == id) return;
+      }
+      queue.posted.push_back(MakeMessage(window, WM_TIMER, id, 0));
+    });
+    std::lock_guard lock(S().mutex);
+    S().timers.push_back({window, id, timer});
+  }
+  timer->start(static_cast<int>(interval));
+  return window ? 1 : id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+  if (!OnWindowThread()) {
+    BOOL result = FALSE;
+    if (!RunOnWindowThread([&] { result = KillTimer(window, id); })) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return result;
+  }
+  QTimer* timer = nullptr;
+  {
+    std::lock_guard lock(S().mutex);
+    auto& timers = S().timers;
+    auto it = std::find_if(timers.begin(), timers.end(),
+                           [&](const Timer& t) { return t.window == window && t.id == id; });
+    if (it == timers.end()) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    timer = it->timer;
+    timers.erase(it);
+    // A WM_TIMER still waiting in the queue goes with its timer.
+    auto& posted = QueueLocked(std::this_thread::get_id()).posted;
+    posted.erase(std::remove_if(posted.begin(), posted.end(),
+                                [&](const MSG& m) {
+                                  return m.message == WM_TIMER && m.hwnd == window &&
+                                         m.wParam == id;
+                                }),
+                 posted.end());
+  }
+  timer->stop();
+  timer->deleteLater();
+  return TRUE;
+}

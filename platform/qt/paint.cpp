@@ -1,0 +1,73 @@
+// Painting in the Qt backend: BeginPaint hands out a device context on the window's surface
+// (drawn by the drawing services), erasing it first with the class's background when the
+// window asked for it; the client widget shows the surface whenever it has new pixels.
+#include <QCoreApplication>
+#include <cstring>
+
+#include "platform/gdi.h"
+#include "platform/qt/qt_state.h"
+#include "platform/surface.h"
+#include "platform/threads.h"
+
+using namespace qtbackend::internal;
+
+HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
+  RECT area;
+  bool erase;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window || !paint) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    window->needsPaint = false;
+    erase = window->needsErase;
+    window->needsErase = false;
+    RECT client = ClientAreaLocked(*window);
+    area = {0, 0, client.right - client.left, client.bottom - client.top};
+  }
+  std::memset(paint, 0, sizeof(*paint));
+  paint->rcPaint = area;
+  paint->hdc = platform::CreateWindowDC(handle);
+  if (erase && paint->hdc) {
+    paint->fErase =
+        SendMessageA(handle, WM_ERASEBKGND, reinterpret_cast<WPARAM>(paint->hdc), 0) ? FALSE : TRUE;
+  }
+  return paint->hdc;
+}
+
+BOOL EndPaint(HWND handle, const PAINTSTRUCT* paint) {
+  if (!paint) return FALSE;
+  if (paint->hdc) ReleaseDC(handle, paint->hdc);
+  platform::WindowSurfaceChanged(handle);
+  return TRUE;
+}
+
+namespace platform {
+
+bool WindowClientSize(HWND handle, int* width, int* height) {
+  std::lock_guard lock(S().mutex);
+  Window* window = FindWindowLocked(handle);
+  if (!window) return false;
+  RECT client = ClientAreaLocked(*window);
+  if (window->style & WS_MINIMIZE) client = {0, 0, 0, 0};
+  if (width) *width = client.right - client.left;
+  if (height) *height = client.bottom - client.top;
+  return true;
+}
+
+// Any thread may report new pixels; the window thread repaints the client widget when it
+// next handles Qt events.
+void WindowSurfaceChanged(HWND handle) {
+  if (OnWindowThread()) {
+    RepaintClient(handle);
+    return;
+  }
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(
+        app, [handle] { RepaintClient(handle); }, Qt::QueuedConnection);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,475 @@
+// The widgets that show the Qt backend's windows. A top-level window is a Qt window whose
+// decorations come from the window manager (a window without a caption bar draws its own
+// border); a child window is a plain widget that draws its own border and caption bar. Each
+// has a client widget that shows the window's surface, and top-level windows a menu bar.
+// Nothing here decides a window's state: the model in qt_state.h does, and SyncWidget makes
+// the widgets follow it.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QWindowStateChangeEvent>
+
+#include "platform/gdi.h"
+#include "platform/qt/qt_backend.h"
+#include "platform/qt/qt_state.h"
+#include "platform/surface.h"
+
+namespace qtbackend::internal {
+namespace {
+
+// The colour a stock brush paints with; false for other brushes.
+bool StockBrushColour(HBRUSH brush, QColor* colour) {
+  static const struct {
+    int index;
+    QColor colour;
+  } stock[] = {{WHITE_BRUSH, QColor(255, 255, 255)},
+               {LTGRAY_BRUSH, QColor(192, 192, 192)},
+               {GRAY_BRUSH, QColor(128, 128, 128)},
+               {DKGRAY_BRUSH, QColor(64, 64, 64)},
+               {BLACK_BRUSH, QColor(0, 0, 0)}};
+  if (!brush) return false;
+  for (const auto& s : stock) {
+    if (GetStockObject(s.index) == brush) {
+      *colour = s.colour;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A window's client area: the window's surface from the top-left corner, and the class's
+// background where the surface does not reach (or before anything was painted).
+class ClientArea : public QWidget {
+ public:
+  ClientArea(HWND window, QWidget* parent) : QWidget(parent), window_(window) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    QColor background = palette().color(QPalette::Window);
+    HBRUSH brush = nullptr;
+    {
+      std::lock_guard lock(S().mutex);
+      if (Window* window = FindWindowLocked(window_)) brush = window->background;
+    }
+    StockBrushColour(brush, &background);
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    if (platform::ReadWindowSurface(window_, &pixels, &width, &height) && width > 0 && height > 0) {
+      for (uint32_t& pixel : pixels) pixel |= 0xFF000000u;
+      QImage image(reinterpret_cast<const uchar*>(pixels.data()), width, height, width * 4,
+                   QImage::Format_RGB32);
+      painter.drawImage(0, 0, image);
+      if (width < this->width()) {
+        painter.fillRect(width, 0, this->width() - width, this->height(), background);
+      }
+      if (height < this->height())
+        painter.fillRect(0, height, width, this->height() - height, background);
+    } else {
+      painter.fillRect(rect(), background);
+    }
+  }
+
+ private:
+  HWND window_;
+};
+
+// The outer widget of a window: draws the border and caption bar that the window manager
+// does not, and turns what the user does to the window into the window's messages.
+class WindowWidget : public QWidget {
+ public:
+  WindowWidget(HWND window, QWidget* parent, Qt::WindowFlags flags)
+      : QWidget(parent, flags), window_(window) {}
+
+  struct Frame {
+    int edgeX = 0, edgeY = 0;  // border widths drawn here
+    bool thick = false;        // a sizing frame rather than a thin border
+    int caption = 0;           // caption bar height drawn here
+    bool rightAligned = false;
+    bool active = false;
+    QString title;
+  };
+
+  void SetFrame(const Frame& frame) {
+    frame_ = frame;
+    update();
+  }
+
+  // -1 until the window procedure was asked whether the border sizes the window.
+  int resizable = -1;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (frame_.edgeX == 0 && frame_.edgeY == 0 && frame_.caption == 0) return;
+    QPainter painter(this);
+    const QColor face(212, 208, 200), light(255, 255, 255), shadow(128, 128, 128), dark(64, 64, 64);
+    QRect r = rect();
+    if (frame_.thick) {
+      painter.fillRect(r, face);
+      painter.setPen(face);
+      painter.drawLine(r.topLeft(), r.topRight());
+      painter.drawLine(r.topLeft(), r.bottomLeft());
+      painter.setPen(dark);
+      painter.drawLine(r.bottomLeft(), r.bottomRight());
+      painter.drawLine(r.topRight(), r.bottomRight());
+      QRect inner = r.adjusted(1, 1, -1, -1);
+      painter.setPen(light);
+      painter.drawLine(inner.topLeft(), inner.topRight());
+      painter.drawLine(inner.topLeft(), inner.bottomLeft());
+      painter.setPen(shadow);
+      painter.drawLine(inner.bottomLeft(), inner.bottomRight());
+      painter.drawLine(inner.topRight(), inner.bottomRight());
+    } else if (frame_.edgeX > 0 || frame_.edgeY > 0) {
+      painter.setPen(Qt::black);
+      painter.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+    if (frame_.caption > 0) {
+      QRect bar(frame_.edgeX, frame_.edgeY, width() - 2 * frame_.edgeX, frame_.caption - 1);
+      QColor deep = frame_.active ? QColor(10, 36, 106) : QColor(128, 128, 128);
+      QColor pale = frame_.active ? QColor(166, 202, 240) : QColor(192, 192, 192);
+      // The deep end of the gradient sits behind the text.
+      QLinearGradient gradient(bar.topLeft(), bar.topRight());
+      gradient.setColorAt(0, frame_.rightAligned ? pale : deep);
+      gradient.setColorAt(1, frame_.rightAligned ? deep : pale);
+      painter.fillRect(bar, gradient);
+      painter.setPen(face);
+      painter.drawLine(bar.bottomLeft() + QPoint(0, 1), bar.bottomRight() + QPoint(0, 1));
+      QFont font = painter.font();
+      font.setBold(true);
+      painter.setFont(font);
+      painter.setPen(frame_.active ? QColor(255, 255, 255) : QColor(232, 232, 232));
+      painter.drawText(bar.adjusted(4, 0, -4, 0),
+                       Qt::AlignVCenter | (frame_.rightAligned ? Qt::AlignRight : Qt::AlignLeft),
+                       frame_.title);
+    }
+  }
+
+  void closeEvent(QCloseEvent* event) override {
+    // The close box asks the window; its procedure decides.
+    event->ignore();
+    PostMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+
+  void moveEvent(QMoveEvent* event) override {
+    QWidget::moveEvent(event);
+    if (!isWindow() || !event->spontaneous()) return;
+    RECT r;
+    if (!GetWindowRect(window_, &r)) return;
+    NoteUserGeometry(window_, pos().x(), pos().y(), r.right - r.left, r.bottom - r.top);
+  }
+
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    if (!isWindow() || !event->spontaneous() || isMinimized()) return;
+    RECT r;
+    if (!GetWindowRect(window_, &r)) return;
+    int width = event->size().width(), height = event->size().height();
+    if (!(windowFlags() & Qt::FramelessWindowHint)) {
+      // The window manager's frame stands for the model's border and caption bar.
+      int ex = 0, ey = 0, caption = 0;
+      OuterExtras(&ex, &ey, &caption);
+      width += 2 * ex;
+      height += 2 * ey + caption;
+    }
+    NoteUserGeometry(window_, r.left, r.top, width, height);
+  }
+
+  void changeEvent(QEvent* event) override {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && event->spontaneous() && isWindow()) {
+      NoteUserMinimised(window_, isMinimized());
+    }
+    if (event->type() == QEvent::ApplicationPaletteChange && isWindow()) {
+      SendMessageA(window_, WM_SYSCOLORCHANGE, 0, 0);
+    }
+  }
+
+  bool event(QEvent* event) override {
+    // A top-level window that becomes active may realise its palette; the desktop is true
+    // colour, so no window ever hears WM_PALETTECHANGED.
+    if (event->type() == QEvent::WindowActivate && isWindow()) {
+      SendMessageA(window_, WM_QUERYNEWPALETTE, 0, 0);
+    }
+    return QWidget::event(event);
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if (isWindow() && DialogKey(window_, event->key())) {
+      event->accept();
+      return;
+    }
+    QWidget::keyPressEvent(event);
+  }
+
+ private:
+  void OuterExtras(int* ex, int* ey, int* caption) {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(window_);
+    if (!window) return;
+    RECT area = ClientAreaLocked(*window);
+    int menu = window->menu ? Metric(SM_CYMENU) : 0;
+    *ex = area.left;
+    *ey = (window->rect.bottom - window->rect.top) - area.bottom;
+    *caption = area.top - *ey - menu;
+  }
+
+  HWND window_;
+  Frame frame_;
+};
+
+QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
+  auto* bar = new QMenuBar(parent);
+  bar->setNativeMenuBar(false);
+  std::lock_guard lock(S().mutex);
+  Menu* menu = S().menus.Find(handle);
+  if (!menu) return bar;
+  for (const MenuPopup& popup : menu->popups) {
+    QMenu* qmenu = bar->addMenu(QString::fromStdString(popup.text));
+    for (const MenuItem& item : popup.items) {
+      if (item.separator) {
+        qmenu->addSeparator();
+        continue;
+      }
+      QAction* action = qmenu->addAction(QString::fromStdString(item.text));
+      action->setData(item.id);
+      UINT id = item.id;
+      QObject::connect(action, &QAction::triggered, [handle, id] {
+        // The command reaches the menu's window through its queue.
+        HWND owner = nullptr;
+        {
+          std::lock_guard lock(S().mutex);
+          if (Menu* m = S().menus.Find(handle)) owner = m->owner;
+        }
+        if (owner) PostMessageA(owner, WM_COMMAND, MAKELONG(id, 0), 0);
+      });
+    }
+  }
+  menu->bar = bar;
+  return bar;
+}
+
+// Whether the window procedure lets the border size the window (asked once, at the middle
+// of the right edge: a sizing hit code means yes).
+bool AskResizable(HWND handle) {
+  RECT r;
+  if (!GetWindowRect(handle, &r)) return false;
+  LPARAM point =
+      MAKELPARAM(static_cast<WORD>(r.right - 1), static_cast<WORD>((r.top + r.bottom) / 2));
+  LRESULT hit = SendMessageA(handle, WM_NCHITTEST, 0, point);
+  return hit >= HTLEFT && hit <= HTBOTTOMRIGHT;
+}
+
+}  // namespace
+
+void SyncWidget(HWND handle) {
+  if (!OnWindowThread()) return;
+  Window copy;
+  QPointer<QWidget> parentClient;
+  QPointer<QWidget> ownerWidget;
+  RECT area;
+  bool dialog, control;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    copy.style = window->style;
+    copy.exStyle = window->exStyle;
+    copy.text = window->text;
+    copy.rect = window->rect;
+    copy.menu = window->menu;
+    copy.outer = window->outer;
+    copy.client = window->client;
+    area = ClientAreaLocked(*window);
+    dialog = IsDialogLocked(*window);
+    control = IsControlLocked(*window);
+    if (Window* parent = FindWindowLocked(window->parent)) {
+      parentClient = parent->client;
+      ownerWidget = parent->outer;
+    }
+  }
+  bool child = (copy.style & WS_CHILD) != 0;
+  bool visible = (copy.style & WS_VISIBLE) != 0;
+  bool minimised = (copy.style & WS_MINIMIZE) != 0;
+  bool hasCaption = (copy.style & WS_CAPTION) == WS_CAPTION;
+  int width = copy.rect.right - copy.rect.left, height = copy.rect.bottom - copy.rect.top;
+
+  if (control) {
+    if (!copy.outer) return;
+    copy.outer->setGeometry(copy.rect.left, copy.rect.top, width, height);
+    copy.outer->setEnabled(!(copy.style & WS_DISABLED));
+    if (copy.outer->isVisibleTo(copy.outer->parentWidget()) != visible)
+      copy.outer->setVisible(visible);
+    ApplyControlText(handle, copy.text);
+    return;
+  }
+
+  WindowWidget* outer = static_cast<WindowWidget*>(copy.outer.data());
+  QWidget* client = copy.client;
+  bool frameless = !child && !hasCaption;
+  if (!outer) {
+    if (child) {
+      outer = new WindowWidget(handle, parentClient, Qt::Widget);
+    } else {
+      Qt::WindowFlags flags = (dialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint;
+      if (frameless) {
+        flags |= Qt::FramelessWindowHint;
+      } else {
+        flags |= Qt::WindowTitleHint;
+        if (copy.style & WS_SYSMENU) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if (copy.style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
+        if (copy.style & WS_MAXIMIZEBOX) flags |= Qt::WindowMaximizeButtonHint;
+      }
+      outer = new WindowWidget(handle, ownerWidget ? ownerWidget->window() : nullptr, flags);
+    }
+    client = new ClientArea(handle, outer);
+    if (dialog) client->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    std::lock_guard lock(S().mutex);
+    if (Window* window = FindWindowLocked(handle)) {
+      window->outer = outer;
+      window->client = client;
+    }
+  }
+
+  // The non-client part this widget draws itself.
+  WindowWidget::Frame frame;
+  if (child || frameless) {
+    frame.edgeX = area.left;
+    frame.edgeY = height - area.bottom;
+    frame.thick = (copy.style & WS_THICKFRAME) != 0;
+    frame.caption = hasCaption ? Metric(SM_CYCAPTION) : 0;
+  }
+  frame.rightAligned = (copy.exStyle & WS_EX_RIGHT) != 0;
+  frame.active = !(copy.style & WS_DISABLED) && !child;
+  frame.title = QString::fromStdString(copy.text);
+  outer->SetFrame(frame);
+
+  int menuHeight = copy.menu ? Metric(SM_CYMENU) : 0;
+  QMenuBar* bar = nullptr;
+  if (copy.menu) {
+    std::unique_lock lock(S().mutex);
+    Menu* menu = S().menus.Find(copy.menu);
+    bar = menu ? qobject_cast<QMenuBar*>(menu->bar.data()) : nullptr;
+    lock.unlock();
+    if (!bar && menu) {
+      bar = BuildMenuBar(copy.menu, outer);
+      SyncMenuBar(copy.menu);
+      bar->show();
+    }
+  }
+
+  int clientWidth = area.right - area.left, clientHeight = area.bottom - area.top;
+  if (child) {
+    outer->setGeometry(copy.rect.left, copy.rect.top, width, height);
+    client->setGeometry(area.left, area.top, clientWidth, clientHeight);
+  } else {
+    QSize size = frameless ? QSize(width, height) : QSize(clientWidth, clientHeight + menuHeight);
+    int left = frameless ? area.left : 0;
+    int top = frameless ? area.top - menuHeight : 0;
+    if (bar) bar->setGeometry(left, top, clientWidth, menuHeight);
+    client->setGeometry(left, top + menuHeight, clientWidth, clientHeight);
+    if (outer->resizable < 0 && visible) {
+      outer->resizable = (copy.style & WS_THICKFRAME) && AskResizable(handle) ? 1 : 0;
+    }
+    if (outer->resizable == 1) {
+      outer->setMinimumSize(0, 0);
+      outer->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+      if (!minimised) outer->resize(size);
+    } else if (!minimised) {
+      outer->setFixedSize(size);
+    }
+    if (!minimised) outer->move(copy.rect.left, copy.rect.top);
+    outer->setWindowTitle(QString::fromStdString(copy.text));
+  }
+  outer->setEnabled(!(copy.style & WS_DISABLED));
+
+  if (child) {
+    if (outer->isVisibleTo(outer->parentWidget()) != visible) outer->setVisible(visible);
+  } else if (!visible) {
+    if (outer->isVisible()) outer->hide();
+  } else if (minimised) {
+    if (!outer->isMinimized() || !outer->isVisible()) outer->showMinimized();
+  } else if (outer->isMinimized()) {
+    outer->showNormal();
+  } else if (!outer->isVisible()) {
+    outer->show();
+  }
+}
+
+void SyncMenuBar(HMENU handle) {
+  if (!OnWindowThread()) return;
+  std::lock_guard lock(S().mutex);
+  Menu* menu = S().menus.Find(handle);
+  if (!menu) return;
+  auto* bar = qobject_cast<QMenuBar*>(menu->bar.data());
+  if (!bar) return;
+  QList<QAction*> popups = bar->actions();
+  for (int i = 0; i < popups.size() && i < static_cast<int>(menu->popups.size()); ++i) {
+    const MenuPopup& popup = menu->popups[static_cast<size_t>(i)];
+    popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
+    QMenu* qmenu = popups[i]->menu();
+    if (!qmenu) continue;
+    for (QAction* action : qmenu->actions()) {
+      if (action->isSeparator()) continue;
+      UINT id = action->data().toUInt();
+      for (const MenuItem& item : popup.items) {
+        if (!item.separator && item.id == id) {
+          action->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
+        }
+      }
+    }
+  }
+}
+
+void RepaintClient(HWND handle) {
+  if (!OnWindowThread()) return;
+  QPointer<QWidget> client;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    client = window->client;
+  }
+  if (client) client->update();
+}
+
+void DropWidgets(HWND handle) {
+  if (!OnWindowThread()) return;
+  QPointer<QWidget> outer;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    outer = window->outer;
+    window->outer = nullptr;
+    window->client = nullptr;
+  }
+  if (outer) {
+    outer->hide();
+    // Later, since the widget may be the one whose event is being handled.
+    outer->deleteLater();
+  }
+}
+
+}  // namespace qtbackend::internal
+
+namespace qtbackend {
+
+QWidget* WidgetOf(HWND window) {
+  std::lock_guard lock(internal::S().mutex);
+  internal::Window* w = internal::FindWindowLocked(window);
+  return w ? w->outer.data() : nullptr;
+}
+
+QWidget* ClientWidgetOf(HWND window) {
+  std::lock_guard lock(internal::S().mutex);
+  internal::Window* w = internal::FindWindowLocked(window);
+  return w ? w->client.data() : nullptr;
+}
+
+}  // namespace qtbackend

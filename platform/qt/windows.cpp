@@ -1,0 +1,821 @@
+// Windows of the Qt backend: classes, creation and destruction, geometry with the same frame
+// model as the headless backend (borders, caption bar, menu bar from the screen metrics),
+// visibility, text, hit-testing and the default window procedure. Every window lives on the
+// window thread; calls from other threads that change a window are carried out there while
+// the caller waits, as the platform does with the messages such calls send.
+#include <strings.h>
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+
+#include "platform/gdi.h"
+#include "platform/qt/qt_state.h"
+#include "platform/surface.h"
+#include "platform/threads.h"
+
+namespace qtbackend::internal {
+
+State& S() {
+  static State* state = new State;
+  return *state;
+}
+
+Window* FindWindowLocked(HWND window) {
+  if (!window) return nullptr;
+  return S().windows.Find(window);
+}
+
+namespace {
+
+// The screen's size as last read on the window thread (other threads may not ask Qt).
+std::atomic<int> screenWidth{0};
+std::atomic<int> screenHeight{0};
+
+void ReadScreenSize() {
+  if (!OnWindowThread()) return;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    screenWidth.store(screen->geometry().width());
+    screenHeight.store(screen->geometry().height());
+  }
+}
+
+// Widths of a window's frame: the sizing frame, or a thin border.
+void EdgesLocked(const Window& window, int* x, int* y) {
+  if (window.style & WS_THICKFRAME) {
+    *x = Metric(SM_CXFRAME);
+    *y = Metric(SM_CYFRAME);
+  } else if (window.style & (WS_BORDER | WS_DLGFRAME)) {
+    *x = Metric(SM_CXBORDER);
+    *y = Metric(SM_CYBORDER);
+  } else {
+    *x = *y = 0;
+  }
+}
+
+bool HasCaption(const Window& window) {
+  return (window.style & WS_CAPTION) == WS_CAPTION;
+}
+
+LONG Width(const RECT& r) {
+  return r.right - r.left;
+}
+LONG Height(const RECT& r) {
+  return r.bottom - r.top;
+}
+
+}  // namespace
+
+int Metric(int index) {
+  switch (index) {
+    case SM_CXSCREEN:
+    case SM_CYSCREEN:
+      if (OnWindowThread()) {
+        ReadScreenSize();
+      } else if (screenWidth.load() == 0) {
+        RunOnWindowThread(ReadScreenSize);
+      }
+      return index == SM_CXSCREEN ? screenWidth.load() : screenHeight.load();
+    case SM_CXBORDER:
+    case SM_CYBORDER:
+      return 1;
+    case SM_CXFRAME:
+    case SM_CYFRAME:
+      return 4;
+    case SM_CYCAPTION:
+    case SM_CYMENU:
+      return 19;
+    default:
+      return 0;
+  }
+}
+
+RECT ClientAreaLocked(const Window& window) {
+  int ex, ey;
+  EdgesLocked(window, &ex, &ey);
+  int top =
+      ey + (HasCaption(window) ? Metric(SM_CYCAPTION) : 0) + (window.menu ? Metric(SM_CYMENU) : 0);
+  RECT area{ex, top, Width(window.rect) - ex, Height(window.rect) - ey};
+  if (area.right < area.left) area.right = area.left;
+  if (area.bottom < area.top) area.bottom = area.top;
+  return area;
+}
+
+RECT ScreenRectLocked(const Window& window) {
+  RECT r = window.rect;
+  if (window.style & WS_CHILD) {
+    if (Window* parent = FindWindowLocked(window.parent)) {
+      RECT screen = ScreenRectLocked(*parent);
+      RECT area = ClientAreaLocked(*parent);
+      r.left += screen.left + area.left;
+      r.right += screen.left + area.left;
+      r.top += screen.top + area.top;
+      r.bottom += screen.top + area.top;
+    }
+  }
+  return r;
+}
+
+LRESULT CallProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  WNDPROC procedure;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return 0;
+    procedure = window->procedure;
+  }
+  return procedure ? procedure(handle, message, wParam, lParam) : 0;
+}
+
+}  // namespace qtbackend::internal
+
+using namespace qtbackend::internal;
+
+namespace {
+
+// Under the lock: the window or null with ERROR_INVALID_WINDOW_HANDLE.
+Window* CheckedLocked(HWND handle) {
+  Window* window = FindWindowLocked(handle);
+  if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return window;
+}
+
+bool VisibleLocked(const Window& window) {
+  for (const Window* w = &window; w;
+       w = (w->style & WS_CHILD) ? FindWindowLocked(w->parent) : nullptr) {
+    if (!(w->style & WS_VISIBLE)) return false;
+  }
+  return true;
+}
+
+std::string LowerName(LPCSTR name) {
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+// Client size of a window as WM_SIZE carries it.
+LPARAM ClientSizeParam(const Window& window) {
+  if (window.style & WS_MINIMIZE) return 0;
+  RECT area = ClientAreaLocked(window);
+  return MAKELPARAM(area.right - area.left, area.bottom - area.top);
+}
+
+// Client origin in the parent's client coordinates (screen ones for top-level windows).
+LPARAM ClientOriginParam(const Window& window) {
+  RECT area = ClientAreaLocked(window);
+  return MAKELPARAM(window.rect.left + area.left, window.rect.top + area.top);
+}
+
+// Runs `call` on the window thread for a caller on another thread; FALSE with
+// ERROR_NOT_SUPPORTED when there is no window thread.
+template <typename F>
+BOOL OnWindowThreadOr(F&& call) {
+  BOOL result = FALSE;
+  if (!RunOnWindowThread([&] { result = call(); })) SetLastError(ERROR_NOT_SUPPORTED);
+  return result;
+}
+
+// Changes visibility; sends WM_SHOWWINDOW when it changes. Gives the old state.
+bool SetVisible(HWND handle, bool visible) {
+  bool was;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return false;
+    was = (window->style & WS_VISIBLE) != 0;
+    if (was == visible) return was;
+  }
+  CallProcedure(handle, WM_SHOWWINDOW, visible ? TRUE : FALSE, 0);
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return was;
+    if (visible) {
+      window->style |= WS_VISIBLE;
+      window->needsPaint = window->needsErase = true;
+    } else {
+      window->style &= ~WS_VISIBLE;
+    }
+  }
+  SyncWidget(handle);
+  WakeWindowThread();
+  return was;
+}
+
+// Minimises or restores; sends WM_SIZE as the platform does.
+void SetMinimised(HWND handle, bool minimised) {
+  LPARAM size;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    bool was = (window->style & WS_MINIMIZE) != 0;
+    if (was == minimised) return;
+    if (minimised) {
+      window->style |= WS_MINIMIZE;
+    } else {
+      window->style &= ~WS_MINIMIZE;
+      window->needsPaint = window->needsErase = true;
+    }
+    size = ClientSizeParam(*window);
+  }
+  SyncWidget(handle);
+  CallProcedure(handle, WM_SIZE, minimised ? SIZE_MINIMIZED : SIZE_RESTORED, size);
+}
+
+// Destroys one window after its children.
+void DestroyTree(HWND handle) {
+  std::vector<HWND> children;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window || window->destroying) return;
+    window->destroying = true;
+    children = window->children;
+    window->style &= ~WS_VISIBLE;
+  }
+  SyncWidget(handle);
+  for (HWND child : children) DestroyTree(child);
+  CallProcedure(handle, WM_DESTROY, 0, 0);
+  CallProcedure(handle, WM_NCDESTROY, 0, 0);
+  DropWidgets(handle);
+  std::unique_ptr<Window> gone;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    if (Window* parent = FindWindowLocked(window->parent)) {
+      auto& siblings = parent->children;
+      siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
+    }
+    if (window->menu) DestroyMenuLocked(window->menu);
+    gone = S().windows.Remove(handle);
+  }
+  // The window's timers end with it.
+  std::vector<UINT_PTR> timers;
+  {
+    std::lock_guard lock(S().mutex);
+    for (const Timer& timer : S().timers) {
+      if (timer.window == handle) timers.push_back(timer.id);
+    }
+  }
+  for (UINT_PTR id : timers) KillTimer(handle, id);
+  platform::DropWindowSurface(handle);
+  WakeWindowThread();
+}
+
+// Moves and sizes a window; sends WM_SIZE and WM_MOVE for what changed.
+bool Reposition(HWND handle, int x, int y, int width, int height, UINT flags) {
+  bool moved = false, sized = false;
+  LPARAM origin = 0, size = 0;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return false;
+    RECT r = window->rect;
+    if (!(flags & SWP_NOMOVE)) {
+      r.right = x + (r.right - r.left);
+      r.bottom = y + (r.bottom - r.top);
+      r.left = x;
+      r.top = y;
+    }
+    if (!(flags & SWP_NOSIZE)) {
+      r.right = r.left + std::max(width, 0);
+      r.bottom = r.top + std::max(height, 0);
+    }
+    moved = r.left != window->rect.left || r.top != window->rect.top;
+    sized = Width(r) != Width(window->rect) || Height(r) != Height(window->rect);
+    window->rect = r;
+    if (sized) window->needsPaint = window->needsErase = true;
+    origin = ClientOriginParam(*window);
+    size = ClientSizeParam(*window);
+  }
+  if (moved || sized) SyncWidget(handle);
+  if (sized) CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
+  if (moved) CallProcedure(handle, WM_MOVE, 0, origin);
+  if (flags & SWP_SHOWWINDOW) SetVisible(handle, true);
+  if (flags & SWP_HIDEWINDOW) SetVisible(handle, false);
+  return true;
+}
+
+}  // namespace
+
+namespace qtbackend::internal {
+
+// The window thread learns of a move, a resize or a minimise the user made with the window
+// manager: the model follows and the window procedure hears of it.
+void NoteUserGeometry(HWND handle, int x, int y, int width, int height) {
+  bool moved, sized;
+  LPARAM origin, size;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    RECT r{x, y, x + width, y + height};
+    moved = r.left != window->rect.left || r.top != window->rect.top;
+    sized = Width(r) != Width(window->rect) || Height(r) != Height(window->rect);
+    window->rect = r;
+    if (sized) window->needsPaint = window->needsErase = true;
+    origin = ClientOriginParam(*window);
+    size = ClientSizeParam(*window);
+  }
+  if (sized) {
+    SyncWidget(handle);
+    CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
+  }
+  if (moved) CallProcedure(handle, WM_MOVE, 0, origin);
+  if (moved || sized) WakeWindowThread();
+}
+
+void NoteUserMinimised(HWND handle, bool minimised) {
+  SetMinimised(handle, minimised);
+}
+
+}  // namespace qtbackend::internal
+
+ATOM RegisterClassA(const WNDCLASSA* windowClass) {
+  if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc ||
+      IS_INTRESOURCE(windowClass->lpszClassName)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard lock(S().mutex);
+  std::string key = LowerName(windowClass->lpszClassName);
+  if (S().classes.count(key)) {
+    SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+    return 0;
+  }
+  WindowClass entry;
+  entry.name = windowClass->lpszClassName;
+  entry.atom = S().nextAtom++;
+  entry.record = *windowClass;
+  // Menus of the program are named by text; a numbered class menu finds none.
+  if (windowClass->lpszMenuName && !IS_INTRESOURCE(windowClass->lpszMenuName)) {
+    entry.menuName = windowClass->lpszMenuName;
+  }
+  entry.record.lpszClassName = nullptr;  // the copies above stay; the caller's text may not
+  entry.record.lpszMenuName = nullptr;
+  ATOM atom = entry.atom;
+  S().classes.emplace(key, std::move(entry));
+  return atom;
+}
+
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
+  if (!className || IS_INTRESOURCE(className)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard lock(S().mutex);
+  std::string key = LowerName(className);
+  auto it = S().classes.find(key);
+  if (it == S().classes.end()) {
+    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+    return FALSE;
+  }
+  bool inUse = false;
+  S().windows.ForEach([&](uint64_t, const Window& w) {
+    if (LowerName(w.className.c_str()) == key) inUse = true;
+  });
+  if (inUse) {
+    SetLastError(ERROR_CLASS_HAS_WINDOWS);
+    return FALSE;
+  }
+  S().classes.erase(it);
+  return TRUE;
+}
+
+// Windows are widgets, which Qt keeps on the thread of the QApplication: a window asked for
+// on any other thread (or before the QApplication exists) is refused with
+// ERROR_NOT_SUPPORTED.
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+  if (!className || IS_INTRESOURCE(className)) {
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return nullptr;
+  }
+  if (!OnWindowThread()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  std::string menuName;
+  HWND handle;
+  CREATESTRUCTA create{};
+  {
+    std::lock_guard lock(S().mutex);
+    auto it = S().classes.find(LowerName(className));
+    if (it == S().classes.end()) {
+      SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+      return nullptr;
+    }
+    if (parent && !FindWindowLocked(parent)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return nullptr;
+    }
+    if ((style & WS_CHILD) && !parent) {
+      SetLastError(ERROR_TLW_WITH_WSCHILD);
+      return nullptr;
+    }
+    bool child = (style & WS_CHILD) != 0;
+    if (!child && menu && !S().menus.Find(menu)) {
+      SetLastError(ERROR_INVALID_MENU_HANDLE);
+      return nullptr;
+    }
+    const WindowClass& windowClass = it->second;
+    auto window = std::make_unique<Window>();
+    window->className = windowClass.name;
+    window->procedure = windowClass.record.lpfnWndProc;
+    window->classStyle = windowClass.record.style;
+    window->background = windowClass.record.hbrBackground;
+    window->style = style & ~(WS_VISIBLE | WS_MINIMIZE);
+    window->exStyle = exStyle;
+    window->text = windowName ? windowName : "";
+    window->parent = parent;
+    window->thread = std::this_thread::get_id();
+    if (x == CW_USEDEFAULT) x = y = 0;
+    if (width == CW_USEDEFAULT) {
+      width = Metric(SM_CXSCREEN) / 2;
+      height = Metric(SM_CYSCREEN) / 2;
+    }
+    window->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
+    window->needsPaint = window->needsErase = true;
+    if (child) {
+      window->id = static_cast<int>(reinterpret_cast<UINT_PTR>(menu));
+    } else {
+      window->menu = menu;
+      if (!menu) menuName = windowClass.menuName;
+    }
+    create = {param, instance, child ? nullptr : menu,   parent,     height,    width,
+              y,     x,        static_cast<LONG>(style), windowName, className, exStyle};
+    handle = S().windows.Add<HWND>(std::move(window));
+    S().windows.Find(handle)->handle = handle;
+    if (Window* p = FindWindowLocked(parent)) p->children.push_back(handle);
+  }
+  if (!menuName.empty()) {
+    HMENU classMenu = LoadMenuA(instance, menuName.c_str());
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (window && classMenu) {
+      window->menu = classMenu;
+      create.hMenu = classMenu;
+    }
+  }
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (window && window->menu) {
+      if (Menu* m = S().menus.Find(window->menu)) m->owner = handle;
+    }
+  }
+  SyncWidget(handle);
+  if (!CallProcedure(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
+    CallProcedure(handle, WM_NCDESTROY, 0, 0);
+    DropWidgets(handle);
+    std::lock_guard lock(S().mutex);
+    if (Window* p = FindWindowLocked(parent)) {
+      p->children.erase(std::remove(p->children.begin(), p->children.end(), handle),
+                        p->children.end());
+    }
+    if (Window* window = FindWindowLocked(handle); window && window->menu) {
+      DestroyMenuLocked(window->menu);
+    }
+    S().windows.Remove(handle);
+    SetLastError(ERROR_SUCCESS);
+    return nullptr;
+  }
+  if (CallProcedure(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
+    DestroyTree(handle);
+    SetLastError(ERROR_SUCCESS);
+    return nullptr;
+  }
+  LPARAM size, origin;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return nullptr;
+    size = ClientSizeParam(*window);
+    origin = ClientOriginParam(*window);
+  }
+  CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
+  CallProcedure(handle, WM_MOVE, 0, origin);
+  if (style & WS_MINIMIZE) SetMinimised(handle, true);
+  if (style & WS_VISIBLE) SetVisible(handle, true);
+  return IsWindow(handle) ? handle : nullptr;
+}
+
+// Only the window's own thread may destroy it (ERROR_ACCESS_DENIED otherwise).
+BOOL DestroyWindow(HWND window) {
+  {
+    std::lock_guard lock(S().mutex);
+    Window* w = CheckedLocked(window);
+    if (!w) return FALSE;
+    if (w->thread != std::this_thread::get_id()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+  }
+  DestroyTree(window);
+  return TRUE;
+}
+
+BOOL IsWindow(HWND window) {
+  std::lock_guard lock(S().mutex);
+  return FindWindowLocked(window) != nullptr;
+}
+
+BOOL IsWindowVisible(HWND handle) {
+  std::lock_guard lock(S().mutex);
+  Window* window = FindWindowLocked(handle);
+  return window && VisibleLocked(*window);
+}
+
+BOOL IsWindowEnabled(HWND handle) {
+  std::lock_guard lock(S().mutex);
+  Window* window = FindWindowLocked(handle);
+  return window && !(window->style & WS_DISABLED);
+}
+
+BOOL IsIconic(HWND handle) {
+  std::lock_guard lock(S().mutex);
+  Window* window = FindWindowLocked(handle);
+  return window && (window->style & WS_MINIMIZE);
+}
+
+BOOL EnableWindow(HWND handle, BOOL enable) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return EnableWindow(handle, enable); });
+  BOOL wasDisabled;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
+    if (enable) {
+      window->style &= ~WS_DISABLED;
+    } else {
+      window->style |= WS_DISABLED;
+    }
+  }
+  SyncWidget(handle);
+  return wasDisabled;
+}
+
+BOOL ShowWindow(HWND window, int command) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return ShowWindow(window, command); });
+  bool was;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* w = CheckedLocked(window);
+    if (!w) return FALSE;
+    was = (w->style & WS_VISIBLE) != 0;
+  }
+  switch (command) {
+    case SW_HIDE:
+      SetVisible(window, false);
+      break;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+      SetMinimised(window, true);
+      SetVisible(window, true);
+      break;
+    case SW_SHOWNORMAL:
+    case SW_RESTORE:
+    case SW_SHOWMAXIMIZED:
+    case SW_SHOWDEFAULT:
+      SetMinimised(window, false);
+      SetVisible(window, true);
+      break;
+    case SW_SHOW:
+    case SW_SHOWNOACTIVATE:
+    case SW_SHOWNA:
+      SetVisible(window, true);
+      break;
+    default:
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return was;
+  }
+  return was ? TRUE : FALSE;
+}
+
+BOOL UpdateWindow(HWND handle) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return UpdateWindow(handle); });
+  bool paint;
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
+  }
+  if (paint) CallProcedure(handle, WM_PAINT, 0, 0);
+  return TRUE;
+}
+
+// The whole client area is invalidated (the rectangle is not kept). Any thread may call it.
+BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
+  {
+    std::lock_guard lock(S().mutex);
+    if (!handle) {
+      // Every window of the calling thread.
+      S().windows.ForEach([&](uint64_t, const Window& w) {
+        if (w.thread != std::this_thread::get_id()) return;
+        const_cast<Window&>(w).needsPaint = true;
+        if (erase) const_cast<Window&>(w).needsErase = true;
+      });
+    } else {
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      window->needsPaint = true;
+      if (erase) window->needsErase = true;
+    }
+  }
+  WakeWindowThread();
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
+  if (!OnWindowThread()) {
+    return OnWindowThreadOr(
+        [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
+  }
+  return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE;
+}
+
+BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
+  if (!OnWindowThread()) {
+    return OnWindowThreadOr([&] { return MoveWindow(window, x, y, width, height, repaint); });
+  }
+  if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
+  if (repaint) InvalidateRect(window, nullptr, TRUE);
+  return TRUE;
+}
+
+BOOL CloseWindow(HWND window) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return CloseWindow(window); });
+  if (!IsWindow(window)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  SetMinimised(window, true);
+  return TRUE;
+}
+
+BOOL OpenIcon(HWND window) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return OpenIcon(window); });
+  if (!IsWindow(window)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  SetMinimised(window, false);
+  SetVisible(window, true);
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND handle, RECT* rect) {
+  std::lock_guard lock(S().mutex);
+  Window* window = CheckedLocked(handle);
+  if (!window || !rect) return FALSE;
+  *rect = ScreenRectLocked(*window);
+  return TRUE;
+}
+
+BOOL GetClientRect(HWND handle, RECT* rect) {
+  std::lock_guard lock(S().mutex);
+  Window* window = CheckedLocked(handle);
+  if (!window || !rect) return FALSE;
+  if (window->style & WS_MINIMIZE) {
+    *rect = {0, 0, 0, 0};
+    return TRUE;
+  }
+  RECT area = ClientAreaLocked(*window);
+  *rect = {0, 0, area.right - area.left, area.bottom - area.top};
+  return TRUE;
+}
+
+HWND GetParent(HWND handle) {
+  std::lock_guard lock(S().mutex);
+  Window* window = CheckedLocked(handle);
+  if (!window) return nullptr;
+  return (window->style & WS_CHILD) ? window->parent : nullptr;
+}
+
+int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
+  std::lock_guard lock(S().mutex);
+  Window* window = CheckedLocked(handle);
+  if (!window || !text || maxCount <= 0) {
+    if (text && maxCount > 0) text[0] = '\0';
+    return 0;
+  }
+  size_t count = std::min(window->text.size(), static_cast<size_t>(maxCount - 1));
+  window->text.copy(text, count);
+  text[count] = '\0';
+  return static_cast<int>(count);
+}
+
+BOOL SetWindowTextA(HWND handle, LPCSTR text) {
+  if (!OnWindowThread()) return OnWindowThreadOr([&] { return SetWindowTextA(handle, text); });
+  {
+    std::lock_guard lock(S().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    window->text = text ? text : "";
+    window->needsPaint = true;
+  }
+  SyncWidget(handle);
+  return TRUE;
+}
+
+LONG GetWindowLongA(HWND handle, int index) {
+  std::lock_guard lock(S().mutex);
+  Window* window = CheckedLocked(handle);
+  if (!window) return 0;
+  switch (index) {
+    case GWL_STYLE:
+      return static_cast<LONG>(window->style);
+    case GWL_EXSTYLE:
+      return static_cast<LONG>(window->exStyle);
+    case GWL_ID:
+      return window->id;
+    default:
+      SetLastError(ERROR_INVALID_INDEX);
+      return 0;
+  }
+}
+
+int GetSystemMetrics(int index) {
+  return Metric(index);
+}
+
+LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NCCREATE:
+      return TRUE;
+    case WM_CLOSE:
+      DestroyWindow(handle);
+      return 0;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      if (BeginPaint(handle, &paint)) EndPaint(handle, &paint);
+      return 0;
+    }
+    case WM_ERASEBKGND: {
+      // The class's background brush fills the client area.
+      HBRUSH brush;
+      RECT area;
+      {
+        std::lock_guard lock(S().mutex);
+        Window* window = FindWindowLocked(handle);
+        if (!window) return 0;
+        brush = window->background;
+        RECT client = ClientAreaLocked(*window);
+        area = {0, 0, client.right - client.left, client.bottom - client.top};
+      }
+      if (!brush || !wParam) return 0;
+      FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
+      return 1;
+    }
+    case WM_SYSCOMMAND:
+      switch (wParam & 0xFFF0) {
+        case SC_CLOSE:
+          SendMessageA(handle, WM_CLOSE, 0, 0);
+          break;
+        case SC_MINIMIZE:
+          CloseWindow(handle);
+          break;
+        case SC_RESTORE:
+          OpenIcon(handle);
+          break;
+      }
+      return 0;
+    case WM_NCHITTEST: {
+      std::lock_guard lock(S().mutex);
+      Window* window = FindWindowLocked(handle);
+      if (!window) return HTNOWHERE;
+      int px = static_cast<int16_t>(LOWORD(lParam));
+      int py = static_cast<int16_t>(HIWORD(lParam));
+      RECT screen = ScreenRectLocked(*window);
+      if (px < screen.left || px >= screen.right || py < screen.top || py >= screen.bottom) {
+        return HTNOWHERE;
+      }
+      int x = px - screen.left, y = py - screen.top;
+      int w = Width(screen), h = Height(screen);
+      int ex, ey;
+      EdgesLocked(*window, &ex, &ey);
+      bool left = x < ex, right = x >= w - ex, top = y < ey, bottom = y >= h - ey;
+      if ((window->style & WS_THICKFRAME) && (left || right || top || bottom)) {
+        if (top) return left ? HTTOPLEFT : right ? HTTOPRIGHT : HTTOP;
+        if (bottom) return left ? HTBOTTOMLEFT : right ? HTBOTTOMRIGHT : HTBOTTOM;
+        return left ? HTLEFT : HTRIGHT;
+      }
+      if (left || right || top || bottom) return HTBORDER;
+      int caption = HasCaption(*window) ? Metric(SM_CYCAPTION) : 0;
+      if (y < ey + caption) return HTCAPTION;
+      if (window->menu && y < ey + caption + Metric(SM_CYMENU)) return HTMENU;
+      return HTCLIENT;
+    }
+    default:
+      return 0;
+  }
+}
