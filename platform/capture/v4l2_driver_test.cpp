@@ -11,6 +11,9 @@
 #include <map>
 #include <set>
 
+#include "platform/dialog.h"
+#include "platform/headless/headless.h"
+
 namespace platform {
 namespace {
 
@@ -300,6 +303,35 @@ TEST_F(V4l2DriverTest, ChangesSizeOffersSizesAndControls) {
   EXPECT_EQ(controls[1].maximum, 64);
   ASSERT_TRUE(driver.SetControl(V4L2_CID_BRIGHTNESS, 90));
   EXPECT_EQ(fake.controls[V4L2_CID_BRIGHTNESS], 90);
+}
+
+TEST_F(V4l2DriverTest, DialogsOfferTheDeviceSizesAndControls) {
+  V4l2Driver driver(std::string("/dev/video1"));
+  ASSERT_TRUE(driver.Connect());
+  headless::ScriptDialog("Video Format",
+                         {headless::SelectItem(kFrameSizeListId, 0), headless::PressEnter()});
+  EXPECT_EQ(driver.ShowFormatDialog(nullptr), 1);
+  EXPECT_EQ(driver.width(), 320);
+  EXPECT_TRUE(fake.streaming);
+  const headless::ControlState* list =
+      headless::DialogRecords().at(0).initial.Control(kFrameSizeListId);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->items, (std::vector<std::string>{"320 x 240", "640 x 480"}));
+  EXPECT_EQ(list->selection, 1);
+
+  headless::ScriptDialog(
+      "Video Source", {headless::MoveSlider(kFirstSettingId, 200),
+                       headless::MoveSlider(kFirstSettingId + 1, 64), headless::PressButton(IDOK)});
+  EXPECT_EQ(driver.ShowSourceDialog(nullptr), 1);
+  EXPECT_EQ(fake.controls[V4L2_CID_BRIGHTNESS], 200);
+  EXPECT_EQ(fake.controls[V4L2_CID_CONTRAST], 64);
+
+  // A refused control makes the dialog's answer a failure.
+  fake.failRequest = VIDIOC_S_CTRL;
+  headless::ScriptDialog("Video Source",
+                         {headless::MoveSlider(kFirstSettingId, 10), headless::PressEnter()});
+  EXPECT_EQ(driver.ShowSourceDialog(nullptr), 0);
+  EXPECT_EQ(fake.controls[V4L2_CID_BRIGHTNESS], 200);
 }
 
 TEST_F(V4l2DriverTest, FailedConnectionsGiveEverythingBack) {
