@@ -241,6 +241,25 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 // Fetches the next message of the calling thread: FALSE for WM_QUIT, -1 on error.
 BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax);
+// Takes a message like GetMessageA without waiting: messages sent by other threads are
+// carried out first; FALSE when no posted message (nor WM_QUIT) is there. With PM_NOREMOVE
+// the message stays in the queue.
+BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+// Waits until one of the threads `handles` names has ended (WAIT_OBJECT_0 + its index;
+// waitAll must be FALSE), or until a message of the kinds in `wakeMask` arrives for the
+// calling thread (WAIT_OBJECT_0 + count), or the time-out passes (WAIT_TIMEOUT, measured
+// as WaitForSingleObject does). WAIT_FAILED for a bad handle. The messages are not taken:
+// PeekMessageA carries out the sent ones.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_ALLPOSTMESSAGE 0x0100
+#define QS_ALLINPUT 0x04FF
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

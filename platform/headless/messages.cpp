@@ -76,7 +76,7 @@ bool RunOneSent(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
 
 // A posted message, a WM_PAINT or a due WM_TIMER for the calling thread (not WM_QUIT).
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
-                     UINT filterMax) {
+                     UINT filterMax, bool remove = true) {
   for (auto it = queue.posted.begin(); it != queue.posted.end();) {
     if (it->hwnd && !FindWindowLocked(it->hwnd)) {
       it = queue.posted.erase(it);  // its window is gone
@@ -84,7 +84,7 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
     }
     if (Matches(*it, filterWindow, filterMin, filterMax)) {
       *out = *it;
-      queue.posted.erase(it);
+      if (remove) queue.posted.erase(it);
       return true;
     }
     ++it;
@@ -118,7 +118,7 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   }
   if (due) {
     *out = MakeMessage(due->window, WM_TIMER, due->id, 0);
-    due->due = now + due->interval;
+    if (remove) due->due = now + due->interval;
     return true;
   }
   return false;
@@ -487,6 +487,60 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
   LoopContext context;
   NextMessage(message, window, filterMin, filterMax, context);
   return message->message == WM_QUIT ? FALSE : TRUE;
+}
+
+BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+  if (!message) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::unique_lock lock(S().mutex);
+  ThreadQueue& queue = OwnQueueLocked();
+  while (RunOneSent(lock, queue)) {
+  }
+  if (TakeReadyLocked(queue, message, window, filterMin, filterMax, remove & PM_REMOVE)) {
+    return TRUE;
+  }
+  if (queue.quit) {
+    if (remove & PM_REMOVE) queue.quit = false;
+    *message = {nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0, static_cast<DWORD>(Now()),
+                {0, 0}};
+    return TRUE;
+  }
+  return FALSE;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask) {
+  if (waitAll || (count && !handles)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  std::unique_lock lock(S().mutex);
+  ThreadQueue& queue = OwnQueueLocked();
+  for (;;) {
+    uint64_t generation = S().generation;
+    lock.unlock();
+    for (DWORD i = 0; i < count; ++i) {
+      DWORD state = WaitForSingleObject(handles[i], 0);
+      if (state == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
+      if (state == WAIT_FAILED) return WAIT_FAILED;
+    }
+    lock.lock();
+    bool sent = (wakeMask & QS_SENDMESSAGE) && !queue.sent.empty();
+    bool posted = (wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && !queue.posted.empty();
+    if (sent || posted) return WAIT_OBJECT_0 + count;
+    if (milliseconds == 0) return WAIT_TIMEOUT;
+    auto woken = [&] {
+      return S().generation != generation || !queue.sent.empty() || !queue.posted.empty();
+    };
+    if (milliseconds == INFINITE) {
+      queue.wake.wait(lock, woken);
+    } else if (!queue.wake.wait_until(lock, deadline, woken)) {
+      return WAIT_TIMEOUT;
+    }
+  }
 }
 
 BOOL TranslateMessage(const MSG* message) {

@@ -192,6 +192,42 @@ TEST(Messages, SendingToAWindowWhoseThreadEndedGivesZero) {
   EXPECT_EQ(SendMessageA(orphan, WM_USER, 1, 0), 0);
 }
 
+TEST(Messages, WaitingForAThreadCarriesOutWhatItSendsMeanwhile) {
+  HWND window = MakeWindow();
+  static HWND target;
+  static std::atomic<LRESULT> answer{0};
+  target = window;
+  PostMessageA(window, WM_USER, 3, 0);  // posted messages stay queued during the wait
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        answer = SendMessageA(target, WM_USER, 8, 0);
+        return 0;
+      },
+      nullptr, 0, nullptr);
+  int wakes = 0;
+  for (;;) {
+    DWORD state = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (state == WAIT_OBJECT_0) break;
+    ASSERT_EQ(state, WAIT_OBJECT_0 + 1);
+    ++wakes;
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));  // the posted one
+    EXPECT_EQ(message.wParam, 3u);
+  }
+  EXPECT_EQ(wakes, 1);
+  EXPECT_EQ(answer.load(), 16);
+  ASSERT_EQ(seen.size(), 1u);  // only the sent message was carried out
+  EXPECT_EQ(seen[0].wParam, 8u);
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 3u);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_FAILED);
+}
+
 TEST(Messages, PumpUntilGivesUpAfterTheWaitLimit) {
   headless::SetWaitLimit(20);
   EXPECT_FALSE(headless::PumpUntil([] { return false; }));
