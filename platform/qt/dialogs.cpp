@@ -322,7 +322,7 @@ HWND CreateControl(HWND dialog, QWidget* face, const platform::ControlTemplate& 
   int id = t.id;
   if (auto* button = qobject_cast<QPushButton*>(widget)) {
     QObject::connect(button, &QPushButton::clicked,
-                     [dialog, id, handle] { Notify(dialog, id, 0 /* BN_CLICKED */, handle); });
+                     [dialog, id, handle] { Notify(dialog, id, BN_CLICKED, handle); });
   } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
     QObject::connect(edit, &QLineEdit::textEdited,
                      [handle](const QString& typed) { SetModelText(handle, typed); });
@@ -388,9 +388,7 @@ INT_PTR RunDialog(const platform::DialogTemplate& t, HWND owner, DLGPROC procedu
   auto window = std::make_unique<Window>();
   window->className = "#32770";
   window->procedure = DialogWindowProc;
-  // A modal frame is a dialog frame around the client area.
-  window->style = (t.style & ~(WS_VISIBLE | WS_CHILD | WS_MINIMIZE)) |
-                  ((t.style & DS_MODALFRAME) ? WS_DLGFRAME : 0);
+  window->style = (t.style | WS_POPUP) & ~(WS_VISIBLE | WS_CHILD | WS_MINIMIZE);
   window->exStyle = (t.style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0;
   window->text = t.caption;
   window->parent = owner;
@@ -444,18 +442,19 @@ INT_PTR RunDialog(const platform::DialogTemplate& t, HWND owner, DLGPROC procedu
     }
   }
 
+  // The owner takes no input while its dialog is open.
   bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+  if (ownerWasEnabled) EnableWindow(owner, FALSE);
   if (CallProcedure(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam) &&
       firstTabStop) {
     if (QWidget* widget = ControlWidget(firstTabStop)) widget->setFocus(Qt::OtherFocusReason);
   }
   if (!data->ended) {
-    if (ownerWasEnabled) EnableWindow(owner, FALSE);
     ShowWindow(dialog, SW_SHOW);
     outer->activateWindow();
     RunModalLoop(outer, dialog, [data] { return data->ended; });
-    if (ownerWasEnabled) EnableWindow(owner, TRUE);
   }
+  if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
   INT_PTR result = data->result;
   DestroyWindow(dialog);
   return result;
@@ -561,7 +560,7 @@ HWND GetDlgItem(HWND dialog, int id) {
     return nullptr;
   }
   HWND control = FindControl(dialog, id);
-  if (!control) SetLastError(kControlIdNotFound);
+  if (!control) SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
   return control;
 }
 

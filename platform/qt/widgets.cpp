@@ -49,9 +49,30 @@ class ClientArea : public QWidget {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
+  // A dialog's face: the dialog's own colour, and a raised edge when the window has neither
+  // border nor caption bar of its own (the dialog frame of a popup dialog).
+  void MakeDialogFace(bool raisedEdge) {
+    dialogFace_ = true;
+    raisedEdge_ = raisedEdge;
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setAutoFillBackground(true);
+  }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
+    if (dialogFace_) {
+      if (raisedEdge_) {
+        QRect r = rect().adjusted(0, 0, -1, -1);
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawLine(r.topLeft(), r.topRight());
+        painter.drawLine(r.topLeft(), r.bottomLeft());
+        painter.setPen(QColor(64, 64, 64));
+        painter.drawLine(r.bottomLeft(), r.bottomRight());
+        painter.drawLine(r.topRight(), r.bottomRight());
+      }
+      return;
+    }
     QColor background = palette().color(QPalette::Window);
     HBRUSH brush = nullptr;
     {
@@ -78,6 +99,8 @@ class ClientArea : public QWidget {
 
  private:
   HWND window_;
+  bool dialogFace_ = false;
+  bool raisedEdge_ = false;
 };
 
 // The outer widget of a window: draws the border and caption bar that the window manager
@@ -327,8 +350,9 @@ void SyncWidget(HWND handle) {
       }
       outer = new WindowWidget(handle, ownerWidget ? ownerWidget->window() : nullptr, flags);
     }
-    client = new ClientArea(handle, outer);
-    if (dialog) client->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    auto* area = new ClientArea(handle, outer);
+    if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
+    client = area;
     std::lock_guard lock(S().mutex);
     if (Window* window = FindWindowLocked(handle)) {
       window->outer = outer;
@@ -386,7 +410,10 @@ void SyncWidget(HWND handle) {
     if (!minimised) outer->move(copy.rect.left, copy.rect.top);
     outer->setWindowTitle(QString::fromStdString(copy.text));
   }
-  outer->setEnabled(!(copy.style & WS_DISABLED));
+  // A disabled child takes no input. A top-level window is disabled while a dialog or box
+  // it owns is open, which Qt's application modality already carries out; disabling its
+  // widget as well would disable the box, which Qt parents to it.
+  if (child) outer->setEnabled(!(copy.style & WS_DISABLED));
 
   if (child) {
     if (outer->isVisibleTo(outer->parentWidget()) != visible) outer->setVisible(visible);
