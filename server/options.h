@@ -29,6 +29,7 @@ struct ServerOptions {
   std::chrono::seconds loginFailureWindow{60};
   std::chrono::seconds loginCacheTime{300};  // how long a verified password is remembered
   std::size_t maxBatch = 256;                // uploads synced to disk together at most
+  int syncThreads = 16;                      // threads writing and syncing a batch's files
   LogSink log;
 };
 

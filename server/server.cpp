@@ -22,7 +22,7 @@ const ServerOptions& Prepared(const ServerOptions& options) {
 Server::Server(ServerOptions options)
     : options_(std::move(options)),
       lock_(Prepared(options_).dataDir),
-      store_(options_.dataDir, options_.maxBatch),
+      store_(options_.dataDir, options_.maxBatch, options_.syncThreads),
       checker_(options_.dataDir, options_.verifyThreads, options_.loginCacheTime),
       throttle_(options_.loginFailureLimit, options_.loginFailureWindow),
       budget_(std::max(options_.bodyBudget, options_.maxSize)),

@@ -4,9 +4,11 @@
 #include <sodium.h>
 #include <stdio.h>
 #include <unistd.h>
+#include <asio/post.hpp>
 
 #include <cerrno>
 #include <cstring>
+#include <latch>
 #include <map>
 
 #include "server/credentials.h"
@@ -89,9 +91,10 @@ void RemoveStaleTemporaries(const fs::path& dataDir) {
   }
 }
 
-SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch)
+SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads)
     : dataDir_(dataDir),
       maxBatch_(maxBatch ? maxBatch : 1),
+      syncPool_(static_cast<std::size_t>(syncThreads > 0 ? syncThreads : 1)),
       db_(dataDir / Database::kFileName),
       insert_(db_.handle(),
               "INSERT INTO uploads(user, time, size, sha256, client, file) VALUES(?,?,?,?,?,?)") {
@@ -125,6 +128,7 @@ void SnapshotStore::Stop() {
     wake_.notify_one();
   }
   if (writer_.joinable()) writer_.join();
+  syncPool_.join();
 }
 
 void SnapshotStore::Run() {
@@ -144,7 +148,7 @@ void SnapshotStore::Run() {
   }
 }
 
-void SnapshotStore::WriteFile(Item& item) {
+void SnapshotStore::NameFile(Item& item) {
   const std::string folderName = UserFolderName(item.request.user);
   item.folder = dataDir_ / "snapshots" / folderName;
   if (!knownFolders_.contains(folderName)) {
@@ -166,13 +170,19 @@ void SnapshotStore::WriteFile(Item& item) {
   const std::string name = stamp + counter + ".jpeg";
   item.temp = item.folder / (".tmp-" + name);
   item.final = item.folder / name;
+  item.result.file = "snapshots/" + folderName + "/" + name;
+}
+
+void SnapshotStore::WriteFile(Item& item) {
   item.fd = ::open(item.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
   if (item.fd < 0) {
     item.temp.clear();
     return item.Fail(ErrnoText("cannot create the snapshot file"));
   }
   if (!WriteAll(item.fd, item.request.body)) return item.Fail(ErrnoText("cannot write"));
-  item.result.file = "snapshots/" + folderName + "/" + name;
+  if (::fdatasync(item.fd) != 0) return item.Fail(ErrnoText("cannot sync"));
+  ::close(item.fd);
+  item.fd = -1;
   item.result.sha256 = Sha256Hex(item.request.body);
 }
 
@@ -183,13 +193,22 @@ void SnapshotStore::WriteBatch(std::deque<StoreRequest>& batch) {
     Item& item = items.back();
     item.request = std::move(request);
     item.time = UtcTimestamp();
-    WriteFile(item);
+    NameFile(item);
   }
+  // The files are written and synced side by side: the file system then commits many of
+  // them together instead of one after the other.
+  std::latch written(static_cast<std::ptrdiff_t>(items.size()));
   for (auto& item : items) {
-    if (item.ok && ::fdatasync(item.fd) != 0) item.Fail(ErrnoText("cannot sync"));
-    if (item.fd >= 0) ::close(item.fd);
-    item.fd = -1;
+    if (!item.ok) {
+      written.count_down();
+      continue;
+    }
+    asio::post(syncPool_, [&item, &written] {
+      WriteFile(item);
+      written.count_down();
+    });
   }
+  written.wait();
   std::map<fs::path, bool> folders;  // folder -> synced
   for (auto& item : items) {
     if (!item.ok) continue;

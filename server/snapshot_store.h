@@ -4,7 +4,8 @@
 // folder and its row in the uploads table. One writer thread takes every upload waiting
 // (up to a batch size) and, for the batch as a whole:
 //   1. writes each body to snapshots/<folder>/.tmp-<name> (created exclusively),
-//   2. syncs each file's data (fdatasync),
+//   2. syncs each file's data (fdatasync); steps 1 and 2 run for all files of the batch
+//      side by side on a pool of sync threads, so the file system commits them together,
 //   3. renames each file to snapshots/<folder>/<name>,
 //   4. syncs each folder touched once (and snapshots/ when a folder is new),
 //   5. inserts the rows in one transaction (WAL, synchronous=FULL),
@@ -24,6 +25,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include <asio/thread_pool.hpp>
 
 #include "server/database.h"
 
@@ -48,7 +51,7 @@ class SnapshotStore {
  public:
   // Opens its own database connection, removes temporary files a crash left behind and
   // starts the writer thread. Throws std::runtime_error when the database cannot be opened.
-  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch);
+  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16);
   ~SnapshotStore();
   SnapshotStore(const SnapshotStore&) = delete;
   SnapshotStore& operator=(const SnapshotStore&) = delete;
@@ -62,11 +65,13 @@ class SnapshotStore {
   struct Item;
   void Run();
   void WriteBatch(std::deque<StoreRequest>& batch);
-  void WriteFile(Item& item);
+  void NameFile(Item& item);
+  static void WriteFile(Item& item);
   void InsertRows(std::deque<Item>& items);
 
   const std::filesystem::path dataDir_;
   const std::size_t maxBatch_;
+  asio::thread_pool syncPool_;  // writes and syncs the files of a batch
   Database db_;
   Statement insert_;
   std::set<std::string> knownFolders_;  // user folders known to exist (writer thread)
