@@ -18,16 +18,17 @@ struct Block {
   unsigned locks = 0;
 };
 
-// Every live global block of the process.
+// Every live global block of the process. Never destroyed, so that a thread still running
+// while the process ends, or a destructor of another file, can still use its blocks.
 platform::HandleTable<Block>& Blocks() {
-  static platform::HandleTable<Block> table(platform::HandleKind::kMemory);
-  return table;
+  static auto* table = new platform::HandleTable<Block>(platform::HandleKind::kMemory);
+  return *table;
 }
 
-// Addresses of the live local blocks.
+// Addresses of the live local blocks (never destroyed, as above).
 std::unordered_set<void*>& LocalBlocks() {
-  static std::unordered_set<void*> blocks;
-  return blocks;
+  static auto* blocks = new std::unordered_set<void*>;
+  return *blocks;
 }
 std::mutex localMutex;
 

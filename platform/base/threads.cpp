@@ -29,10 +29,12 @@ struct ThreadRecord {
   std::shared_ptr<ThreadState> state;
 };
 
-// The threads started with CreateThread whose handles are not yet closed.
+// The threads started with CreateThread whose handles are not yet closed. Never destroyed:
+// a handle still open when the process ends holds a joinable std::thread, whose destruction
+// would terminate the process, and threads still running may use the table until the end.
 platform::HandleTable<ThreadRecord>& Threads() {
-  static platform::HandleTable<ThreadRecord> table(platform::HandleKind::kThread);
-  return table;
+  static auto* table = new platform::HandleTable<ThreadRecord>(platform::HandleKind::kThread);
+  return *table;
 }
 
 DWORD ThreadIdOf(std::thread::id id) {
