@@ -18,36 +18,19 @@
 #include "platform/memory.h"
 #include "platform/sockets_testing.h"
 #include "snapshot/snapshot_writer.h"
+#include "tests/support/main_window.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/script_server.h"
 #include "tests/support/socket_faults.h"
+#include "tests/support/striped_frame.h"
 
 namespace {
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 
-// A movable block holding a 24-bit packed bitmap of width x height in vertical stripes 8
-// pixels wide, black and white; `inverted` swaps them, which is heavy motion.
 HGLOBAL StripedFrame(bool inverted, int width = kWidth, int height = kHeight) {
-  int stride = (3 * width + 3) & ~3;
-  HGLOBAL block = GlobalAlloc(GHND, 40 + static_cast<size_t>(stride) * height);
-  auto* bytes = static_cast<unsigned char*>(GlobalLock(block));
-  auto put32 = [&](int offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
-  };
-  put32(0, 40);
-  put32(4, static_cast<uint32_t>(width));
-  put32(8, static_cast<uint32_t>(height));
-  bytes[12] = 1;   // planes
-  bytes[14] = 24;  // bits per pixel
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      bool white = ((x / 8) % 2 == 0) != inverted;
-      std::memset(bytes + 40 + y * stride + 3 * x, white ? 255 : 0, 3);
-    }
-  GlobalUnlock(block);
-  return block;
+  return testsupport::StripedFrame(inverted, width, height);
 }
 
 std::string ReadFile(const char* name) {
@@ -59,7 +42,8 @@ class FrameHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(testsupport::EnterScratchDirectory().empty());
-    MainWindow = reinterpret_cast<HWND>(0x5678);
+    MainWindow = testsupport::CreateTestMainWindow();
+    ASSERT_NE(MainWindow, nullptr);
     videoWidth = kWidth;
     videoHeight = kHeight;
     ResetDetector();

@@ -9,6 +9,7 @@
 #include "net/server_link.h"
 #include "platform/headless/headless.h"
 #include "platform/sockets_testing.h"
+#include "tests/support/main_window.h"
 #include "tests/support/script_server.h"
 #include "tests/support/socket_faults.h"
 
@@ -26,7 +27,8 @@ class LoginExchangeTest : public ::testing::Test {
     ASSERT_TRUE(SetTestHostAddress(kTestHost, address_.c_str()));
   }
   void SetUp() override {
-    MainWindow = reinterpret_cast<HWND>(0x1234);
+    MainWindow = testsupport::CreateTestMainWindow();
+    ASSERT_NE(MainWindow, nullptr);
     serverTimeoutMilliseconds = 10000;
     headless::ClearLogs();
     testsupport::InstallSocketFaults();
