@@ -144,12 +144,14 @@ std::vector<uint32_t> IndexColors(const DibFormat& format, UINT usage,
 
 void PixelsTo24(const uint32_t* pixels, int width, BYTE* row) {
   int x = 0;
-  // Four pixels make three words.
+  // Four pixels make twelve bytes, written as one 8-byte and one 4-byte word built in
+  // registers (no partial stores to read back).
   for (; x + 4 <= width; x += 4) {
-    uint32_t p0 = pixels[x], p1 = pixels[x + 1], p2 = pixels[x + 2], p3 = pixels[x + 3];
-    uint32_t w[3] = {(p0 & 0xffffff) | (p1 << 24), ((p1 >> 8) & 0xffff) | (p2 << 16),
-                     ((p2 >> 16) & 0xff) | (p3 << 8)};
-    std::memcpy(row + 3 * x, w, sizeof w);
+    uint64_t p0 = pixels[x], p1 = pixels[x + 1], p2 = pixels[x + 2], p3 = pixels[x + 3];
+    uint64_t low = (p0 & 0xffffff) | ((p1 & 0xffffff) << 24) | (p2 << 48);
+    uint32_t high = static_cast<uint32_t>(((p2 >> 16) & 0xff) | (p3 << 8));
+    std::memcpy(row + 3 * x, &low, sizeof low);
+    std::memcpy(row + 3 * x + 8, &high, sizeof high);
   }
   for (; x < width; ++x) {
     uint32_t p = pixels[x];
