@@ -420,6 +420,11 @@ size_t PendingDialogScripts() {
   return S().dialogScripts.size();
 }
 
+void ClearDialogScripts() {
+  std::lock_guard lock(S().mutex);
+  S().dialogScripts.clear();
+}
+
 std::vector<DialogRecord> DialogRecords() {
   std::lock_guard lock(S().mutex);
   return S().dialogRecords;

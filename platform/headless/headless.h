@@ -174,6 +174,8 @@ void ScriptDialog(int templateId, std::vector<DialogAction> actions);
 void ScriptDialog(const std::string& caption, std::vector<DialogAction> actions);
 // Dialog scripts no dialog has taken yet.
 size_t PendingDialogScripts();
+// Forgets the dialog scripts no dialog has taken yet.
+void ClearDialogScripts();
 
 // What one control of a dialog showed.
 struct ControlState {
