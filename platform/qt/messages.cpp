@@ -6,9 +6,11 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 
 #include "platform/qt/qt_backend.h"
 #include "platform/qt/qt_state.h"
+#include "platform/thread_events.h"
 #include "platform/threads.h"
 
 namespace qtbackend {
@@ -373,4 +375,95 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   timer->stop();
   timer->deleteLater();
   return TRUE;
+}
+
+namespace {
+
+// Told on every thread that ends: waits for threads (MsgWaitForMultipleObjects) look again.
+void WakeOnThreadEnd() {
+  {
+    std::lock_guard lock(S().mutex);
+    for (auto& [id, queue] : S().queues) queue->wake.notify_all();
+  }
+  WakeWindowThread();
+}
+
+}  // namespace
+
+BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+  if (!message) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (OnWindowThread()) {
+    // What other threads handed over, and what the user did meanwhile (Qt's pending events,
+    // which may post messages), without waiting.
+    RunCrossThreadCalls();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  std::lock_guard lock(S().mutex);
+  ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
+  MSG found;
+  if (TakeReadyLocked(queue, &found, window, filterMin, filterMax)) {
+    *message = found;
+    // Without PM_REMOVE a posted message goes back to the front of the queue (a WM_PAINT is
+    // made again as long as the window needs painting).
+    if (!(remove & PM_REMOVE) && found.message != WM_PAINT) queue.posted.push_front(found);
+    return TRUE;
+  }
+  if (queue.quit) {
+    if (remove & PM_REMOVE) queue.quit = false;
+    *message = MakeMessage(nullptr, WM_QUIT, static_cast<WPARAM>(queue.quitCode), 0);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// On the window thread the wait is Qt's event wait: what other threads hand over meanwhile
+// is carried out at once, so a thread waited for that sends to the window thread can always
+// finish.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask) {
+  if (waitAll || (count && !handles)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  static std::once_flag listening;
+  std::call_once(listening, [] { platform::SetThreadEndListener(&WakeOnThreadEnd); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const bool windowThread = OnWindowThread();
+  bool timedOut = false;
+  QTimer timer;
+  if (windowThread && milliseconds != INFINITE && milliseconds != 0) {
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&timedOut] { timedOut = true; });
+    timer.start(static_cast<int>(milliseconds));
+  }
+  for (;;) {
+    // Checked under the lock that the end of a thread takes to wake the waiters.
+    std::unique_lock lock(S().mutex);
+    for (DWORD i = 0; i < count; ++i) {
+      DWORD state = WaitForSingleObject(handles[i], 0);
+      if (state == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
+      if (state == WAIT_FAILED) return WAIT_FAILED;
+    }
+    ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
+    bool sent = (wakeMask & QS_SENDMESSAGE) && windowThread && !S().calls.empty();
+    bool posted = (wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && !queue.posted.empty();
+    if (sent || posted) return WAIT_OBJECT_0 + count;
+    if (milliseconds == 0 || timedOut) return WAIT_TIMEOUT;
+    if (windowThread) {
+      lock.unlock();
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+      continue;
+    }
+    auto woken = [&] { return !queue.posted.empty(); };
+    if (milliseconds == INFINITE) {
+      queue.wake.wait(lock);
+    } else if (queue.wake.wait_until(lock, deadline, woken)) {
+      return WAIT_OBJECT_0 + count;
+    } else if (std::chrono::steady_clock::now() >= deadline) {
+      return WAIT_TIMEOUT;
+    }
+  }
 }
