@@ -41,7 +41,7 @@ std::string ReadFile(const char* name) {
 class FrameHandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testsupport::EnterScratchDirectory().empty());
+    ASSERT_FALSE(scratch_.path().empty());
     MainWindow = testsupport::CreateTestMainWindow();
     ASSERT_NE(MainWindow, nullptr);
     videoWidth = kWidth;
@@ -78,6 +78,7 @@ class FrameHandlerTest : public ::testing::Test {
   // The next frame of heavy motion: the two striped frames by turns.
   HGLOBAL NextFrame() { return frames_[next_++ % 2]; }
 
+  testsupport::ScratchDirectory scratch_;
   HGLOBAL frames_[2];
   int next_ = 0;
 };

@@ -44,7 +44,7 @@ int OpenDescriptors() {
 class UploadExchangeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(testsupport::EnterScratchDirectory().empty());
+    ASSERT_FALSE(scratch_.path().empty());
     std::strcpy(storedUserName, kUser.c_str());
     std::strcpy(storedPassword, kPassword.c_str());
     serverTimeoutMilliseconds = 10000;
@@ -71,6 +71,7 @@ class UploadExchangeTest : public ::testing::Test {
     server.Expect(Header(file_.size())).Reply("200 send it");
   }
 
+  testsupport::ScratchDirectory scratch_;
   std::string file_;
 };
 

@@ -1,4 +1,5 @@
-// A fresh temporary directory for a test that writes files, made the working directory.
+// A fresh temporary directory for a test that writes files, made the working directory for
+// as long as the object lives and removed with everything in it afterwards.
 #pragma once
 
 #include <unistd.h>
@@ -6,15 +7,30 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace testsupport {
 
-// Creates a new directory under the system's temporary directory and changes into it;
-// gives its path (empty when it could not be made).
-inline std::filesystem::path EnterScratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "corvantis-XXXXXX").string();
-  if (!::mkdtemp(pattern.data()) || ::chdir(pattern.c_str()) != 0) return {};
-  return pattern;
-}
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvantis-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) && ::chdir(pattern.c_str()) == 0) path_ = pattern;
+  }
+  ~ScratchDirectory() {
+    if (path_.empty()) return;
+    std::error_code error;
+    std::filesystem::current_path(path_.parent_path(), error);
+    std::filesystem::remove_all(path_, error);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  // The directory; empty when it could not be made.
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 }  // namespace testsupport
