@@ -202,7 +202,7 @@ LRESULT CaptureRequest(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       if (!state.driver->GetFormat(&format)) return 0;
       if (!lParam) return static_cast<LRESULT>(format.size());
       size_t count = std::min<size_t>(wParam, format.size());
-      std::memcpy(reinterpret_cast<void*>(lParam), format.data(), count);
+      if (count > 0) std::memcpy(reinterpret_cast<void*>(lParam), format.data(), count);
       return static_cast<LRESULT>(count);
     }
     case WM_CAP_SET_VIDEOFORMAT:

@@ -61,7 +61,7 @@ TEST_F(DriverDialogsTest, SourceDialogSetsBrightnessAndWalks) {
   EXPECT_EQ(SendMessageA(window, WM_CAP_DLG_VIDEOSOURCE, 0, 0), 1);
   EXPECT_EQ(camera->brightness(), 150);
   EXPECT_EQ(camera->walkSeconds(), 10);
-  const headless::DialogSnapshot& initial = headless::DialogRecords().at(0).initial;
+  const headless::DialogSnapshot initial = headless::DialogRecords().at(0).initial;
   EXPECT_EQ(initial.Position(kFirstSettingId), 50) << "100 % on a 50 to 150 slider";
   EXPECT_EQ(initial.Control(kFirstSettingId)->rangeMax, 100);
 
@@ -77,7 +77,7 @@ TEST(DriverDialogs, WideRangesAreWalkedInSteps) {
       "Video Source", {headless::MoveSlider(kFirstSettingId, 1000),
                        headless::MoveSlider(kFirstSettingId + 1, 0), headless::PressButton(IDOK)});
   ASSERT_EQ(AdjustSettings(nullptr, "Video Source", &settings), 1);
-  const headless::DialogSnapshot& initial = headless::DialogRecords().at(0).initial;
+  const headless::DialogSnapshot initial = headless::DialogRecords().at(0).initial;
   EXPECT_EQ(initial.Control(kFirstSettingId)->rangeMax, 1000);
   EXPECT_EQ(initial.Position(kFirstSettingId), 500);
   EXPECT_EQ(initial.Position(kFirstSettingId + 1), 180);

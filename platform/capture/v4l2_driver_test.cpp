@@ -313,8 +313,8 @@ TEST_F(V4l2DriverTest, DialogsOfferTheDeviceSizesAndControls) {
   EXPECT_EQ(driver.ShowFormatDialog(nullptr), 1);
   EXPECT_EQ(driver.width(), 320);
   EXPECT_TRUE(fake.streaming);
-  const headless::ControlState* list =
-      headless::DialogRecords().at(0).initial.Control(kFrameSizeListId);
+  const headless::DialogSnapshot initial = headless::DialogRecords().at(0).initial;
+  const headless::ControlState* list = initial.Control(kFrameSizeListId);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->items, (std::vector<std::string>{"320 x 240", "640 x 480"}));
   EXPECT_EQ(list->selection, 1);
