@@ -164,7 +164,7 @@ TEST_F(FrameWindows, MessagesTheFramesAnswerThemselves) {
   DestroyWindow(base);
 }
 
-TEST_F(FrameWindows, DrawingHelpersRefuseWhatIsMissing) {
+TEST_F(FrameWindows, BlitsRefuseWhatIsMissing) {
   HDC screen = GetDC(nullptr);
   HBITMAP bitmap = CreateCompatibleBitmap(nullptr, 2, 2);
   EXPECT_EQ(BlitBitmap(nullptr, bitmap, SRCCOPY), 0);
