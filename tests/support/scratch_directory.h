@@ -13,8 +13,12 @@ namespace testsupport {
 
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvantis-XXXXXX").string();
+  // Under the system's temporary directory, or under `base` when given.
+  explicit ScratchDirectory(const std::filesystem::path& base = {}) {
+    std::error_code error;
+    std::filesystem::path parent =
+        base.empty() ? std::filesystem::temp_directory_path(error) : base;
+    std::string pattern = (parent / "corvantis-XXXXXX").string();
     if (::mkdtemp(pattern.data()) && ::chdir(pattern.c_str()) == 0) path_ = pattern;
   }
   ~ScratchDirectory() {
