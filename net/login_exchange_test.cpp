@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "app/app_windows.h"
 #include "net/server_link.h"
@@ -248,6 +249,26 @@ TEST_F(LoginExchangeTest, FailuresBeforeTheConnection) {
   EXPECT_STREQ(LoginExchange("alice\n", "secret\n"), "300 Cannot create socket");
   EXPECT_TRUE(headless::Boxes().empty());
   EXPECT_TRUE(testsupport::SocketLibraryReleased());
+}
+
+TEST_F(LoginExchangeTest, ALoginHoldsTheServerLinkForItsWholeRun) {
+  UseAddress(11);
+  testsupport::ScriptServer server(address_);
+  ASSERT_TRUE(server.Listening());
+  server.Expect("alice\n").Reply("200 hello").Expect("secret\n").Hold().Reply("200 welcome");
+  server.Expect("QUIT\n").Reply("221 bye");
+  server.Start();
+  std::string result;
+  std::thread login([&result] { result = LoginExchange("alice\n", "secret\n"); });
+  ASSERT_TRUE(server.WaitUntilHeld());
+  // Mid-login the link is taken: an upload finishing meanwhile would wait.
+  EXPECT_FALSE(serverLinkMutex.try_lock());
+  server.Release();
+  login.join();
+  EXPECT_EQ(result, "200 welcome");
+  ASSERT_TRUE(serverLinkMutex.try_lock());
+  serverLinkMutex.unlock();
+  server.Finish();
 }
 
 TEST(ServerLink, TheHostNameComesFromTheBuildByteForByte) {

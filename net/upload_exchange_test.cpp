@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/server_link.h"
@@ -276,6 +277,26 @@ TEST_F(UploadExchangeTest, FailuresBeforeTheConversation) {
   EXPECT_EQ(testsupport::socketFaults.sockets, 0);
   EXPECT_TRUE(testsupport::SocketLibraryReleased());
   EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(UploadExchangeTest, AnUploadHoldsTheServerLinkForItsWholeRun) {
+  testsupport::ScriptServer server(UseAddress(8));
+  ASSERT_TRUE(server.Listening());
+  server.Expect(kUser).Hold().Reply("200 hello").Expect(kPassword).Reply("200 welcome");
+  server.Expect(Header(5)).Reply("200 go").Expect(kBody).Reply("250 ok");
+  server.Expect(kQuit).Reply("221 bye");
+  server.Start();
+  std::string result;
+  std::thread upload([&result] { result = UploadExchange(); });
+  ASSERT_TRUE(server.WaitUntilHeld());
+  // Mid-upload the link is taken: a login would wait for the upload to end.
+  EXPECT_FALSE(serverLinkMutex.try_lock());
+  server.Release();
+  upload.join();
+  EXPECT_EQ(result, "221 bye");
+  ASSERT_TRUE(serverLinkMutex.try_lock());
+  serverLinkMutex.unlock();
+  server.Finish();
 }
 
 TEST_F(UploadExchangeTest, AMissingSnapshotEndsTheUploadBeforeItConnects) {

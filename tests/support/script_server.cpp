@@ -85,11 +85,36 @@ ScriptServer& ScriptServer::Reset() {
   return *this;
 }
 
+ScriptServer& ScriptServer::Hold() {
+  script_.push_back({StepKind::kHold, {}});
+  return *this;
+}
+
+bool ScriptServer::WaitUntilHeld() {
+  std::unique_lock lock(holdMutex_);
+  holdChanged_.wait(lock, [this] { return holdState_ != 0; });
+  return holdState_ == 1;
+}
+
+void ScriptServer::Release() {
+  SetHoldState(2);
+}
+
+void ScriptServer::SetHoldState(int state) {
+  std::lock_guard lock(holdMutex_);
+  if (holdState_ < state) holdState_ = state;
+  holdChanged_.notify_all();
+}
+
 void ScriptServer::Start() {
-  thread_ = std::thread([this] { Serve(); });
+  thread_ = std::thread([this] {
+    Serve();
+    SetHoldState(3);
+  });
 }
 
 std::string ScriptServer::Finish() {
+  Release();
   // Wakes a thread that still waits for a connection; one that has already arrived is
   // served all the same.
   if (wakeFds_[1] >= 0) {
@@ -157,6 +182,12 @@ void ScriptServer::Play(int fd) {
       case StepKind::kReply:
         SendAll(fd, step.bytes);
         break;
+      case StepKind::kHold: {
+        SetHoldState(1);
+        std::unique_lock lock(holdMutex_);
+        holdChanged_.wait(lock, [this] { return holdState_ >= 2; });
+        break;
+      }
       case StepKind::kClose:
         ::close(fd);
         return;

@@ -5,6 +5,8 @@
 // server. Everything the client sent is kept for the test to compare.
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +40,13 @@ class ScriptServer {
   // Closes the connection with a reset (the client's next call fails).
   ScriptServer& Reset();
 
+  // Holds the script here until the test calls Release.
+  ScriptServer& Hold();
+  // Waits until the script has come to its Hold step (false when it ended before).
+  bool WaitUntilHeld();
+  // Lets a held script go on.
+  void Release();
+
   // Starts accepting on a thread of its own.
   void Start();
   // Stops waiting for a connection that has not come, waits for the thread and gives every
@@ -50,13 +59,14 @@ class ScriptServer {
   bool ClientClosed() const { return clientClosed_; }
 
  private:
-  enum class StepKind { kExpect, kExpectLine, kExpectCountedBody, kReply, kClose, kReset };
+  enum class StepKind { kExpect, kExpectLine, kExpectCountedBody, kReply, kClose, kReset, kHold };
   struct Step {
     StepKind kind;
     std::string bytes;
   };
 
   void Serve();
+  void SetHoldState(int state);
   void Play(int fd);
 
   int listenFd_ = -1;
@@ -66,6 +76,9 @@ class ScriptServer {
   std::string received_;       // written by the thread, read after the join
   int connections_ = 0;        // written by the thread, read after the join
   bool clientClosed_ = false;  // written by the thread, read after the join
+  std::mutex holdMutex_;
+  std::condition_variable holdChanged_;
+  int holdState_ = 0;  // 0 not yet held, 1 held, 2 released, 3 script over (holdMutex_)
 };
 
 }  // namespace testsupport
