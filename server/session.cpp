@@ -51,7 +51,8 @@ void Session::Start() {
 
 void Session::Close() {
   asio::post(socket_.get_executor(), [self = shared_from_this()] {
-    self->Finish("server stopping", false);
+    // A connection whose last reply is on its way keeps the outcome of that reply.
+    self->Finish(self->closeOutcome_ ? self->closeOutcome_ : "server stopping", false);
     std::error_code ec;
     self->socket_.close(ec);
   });
