@@ -5,7 +5,8 @@
 // A pixel's grey value (77 b0 + 150 b1 + 29 b2) >> 8 is computed from the bytes laid out as
 // [b0 b1 b1 b2] with one multiply-add of unsigned bytes by signed weights [77 51 99 29]: both
 // halves (77 b0 + 51 b1 and 99 b1 + 29 b2) stay below 128 x 255, so nothing saturates, and a
-// second multiply-add joins them into the exact 32-bit sum.
+// wrapping horizontal add joins them into the exact sum, at most 65280, in a 16-bit lane.
+// The 2 x 2 sums (at most 1020) stay in 16-bit lanes too.
 #include "detect/motion_detector_internal.h"
 
 #ifdef CORVANTIS_DETECTOR_HAS_VECTOR_PASS
@@ -16,31 +17,51 @@
 
 namespace {
 
-// Grey values of the 8 pixels whose 24 bytes start at `p` (32 bytes are read), as 32-bit
-// lanes: pixels 0 to 3 in the low 128-bit half, 4 to 7 in the high half.
-CORVANTIS_AVX2 inline __m256i GreyOf8(const unsigned char* p) {
-  const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  // Bytes 0-15 to the low half and bytes 12-27 to the high half: four pixels each.
-  const __m256i spread =
-      _mm256_permutevar8x32_epi32(raw, _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6));
+// Two 16-byte loads, from `p` into the low half and from `p + 12` into the high half: four
+// pixels at the start of each half.
+CORVANTIS_AVX2 inline __m256i LoadTwoQuads(const unsigned char* p) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+}
+
+// The two halves 77 b0 + 51 b1 and 99 b1 + 29 b2 of each of the 8 pixels of `quads`, as
+// 16-bit lanes.
+CORVANTIS_AVX2 inline __m256i HalfSums(__m256i quads) {
   const __m256i pick = _mm256_setr_epi8(0, 1, 1, 2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11, 0, 1, 1,
                                         2, 3, 4, 4, 5, 6, 7, 7, 8, 9, 10, 10, 11);
   const __m256i weights =
       _mm256_setr_epi8(77, 51, 99, 29, 77, 51, 99, 29, 77, 51, 99, 29, 77, 51, 99, 29, 77, 51, 99,
                        29, 77, 51, 99, 29, 77, 51, 99, 29, 77, 51, 99, 29);
-  const __m256i halves = _mm256_maddubs_epi16(_mm256_shuffle_epi8(spread, pick), weights);
-  const __m256i sums = _mm256_madd_epi16(halves, _mm256_set1_epi16(1));
-  return _mm256_srli_epi32(sums, 8);
+  return _mm256_maddubs_epi16(_mm256_shuffle_epi8(quads, pick), weights);
 }
 
-// 2 x 2 sums of 16 pixel columns of the two rows: 8 sums as 32-bit lanes, in the order
-// [0 1 4 5 | 2 3 6 7].
+// Grey values of the 16 pixels whose 48 bytes start at `p` (52 bytes are read), as 16-bit
+// lanes in the order [0-3 8-11 | 4-7 12-15]. The horizontal add of the two halves wraps
+// rather than saturates, so each full sum (at most 65280) is exact as an unsigned value.
+CORVANTIS_AVX2 inline __m256i GreyOf16(const unsigned char* p) {
+  const __m256i sums = _mm256_hadd_epi16(HalfSums(LoadTwoQuads(p)), HalfSums(LoadTwoQuads(p + 24)));
+  return _mm256_srli_epi16(sums, 8);
+}
+
+// 2 x 2 sums of 32 pixel columns of the two rows: 16 sums as 16-bit lanes, in the order
+// [0 1 4 5 8 9 12 13 | 2 3 6 7 10 11 14 15].
+CORVANTIS_AVX2 inline __m256i BlockSumsOf32(const unsigned char* upper,
+                                            const unsigned char* lower) {
+  const __m256i left = _mm256_add_epi16(GreyOf16(upper), GreyOf16(lower));
+  const __m256i right = _mm256_add_epi16(GreyOf16(upper + 48), GreyOf16(lower + 48));
+  return _mm256_hadd_epi16(left, right);
+}
+
+// 2 x 2 sums of 16 pixel columns: 8 sums as 16-bit lanes [0 1 4 5 (copy) | 2 3 6 7 (copy)].
 CORVANTIS_AVX2 inline __m256i BlockSumsOf16(const unsigned char* upper,
                                             const unsigned char* lower) {
-  const __m256i left = _mm256_add_epi32(GreyOf8(upper), GreyOf8(lower));
-  const __m256i right = _mm256_add_epi32(GreyOf8(upper + 24), GreyOf8(lower + 24));
-  return _mm256_hadd_epi32(left, right);
+  const __m256i rows = _mm256_add_epi16(GreyOf16(upper), GreyOf16(lower));
+  return _mm256_hadd_epi16(rows, rows);
 }
+
+// How far ahead of the reading position lines are asked for.
+constexpr size_t kPrefetchDistance = 6144;
 
 // Halves one pair of rows as far as whole vectors reach without reading past the end of the
 // row's `width` pixels; gives the number of half-size columns written and adds their values
@@ -54,26 +75,28 @@ CORVANTIS_AVX2 uint32_t HalveRowPair(const unsigned char* upper, const unsigned 
   __m256i total = zero;
   size_t offset = 0;  // byte offset of the next pixel column pair
   uint32_t k = 0;     // next half-size column
-  // 64 pixel columns, 32 values per step; the last load ends at offset + 200.
-  for (; offset + 200 <= rowBytes; offset += 192, k += 32) {
-    const __m256i s0 = BlockSumsOf16(upper + offset, lower + offset);
-    const __m256i s1 = BlockSumsOf16(upper + offset + 48, lower + offset + 48);
-    const __m256i s2 = BlockSumsOf16(upper + offset + 96, lower + offset + 96);
-    const __m256i s3 = BlockSumsOf16(upper + offset + 144, lower + offset + 144);
-    // Sums are at most 1020: packing to 16 bits is exact, then the mean is sum >> 2.
-    const __m256i p = _mm256_srli_epi16(_mm256_packus_epi32(s0, s1), 2);
-    const __m256i q = _mm256_srli_epi16(_mm256_packus_epi32(s2, s3), 2);
+  // 64 pixel columns, 32 values per step; the last load ends at offset + 196.
+  for (; offset + 196 <= rowBytes; offset += 192, k += 32) {
+    // Ask for the lines a few steps ahead; past the row they belong to the next rows.
+    for (size_t line = 0; line < 192; line += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(upper + offset + kPrefetchDistance + line),
+                   _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(lower + offset + kPrefetchDistance + line),
+                   _MM_HINT_T0);
+    }
+    // Sums are at most 1020; the mean of each block is sum >> 2.
+    const __m256i p = _mm256_srli_epi16(BlockSumsOf32(upper + offset, lower + offset), 2);
+    const __m256i q = _mm256_srli_epi16(BlockSumsOf32(upper + offset + 96, lower + offset + 96), 2);
     // Bytes now hold pairs of values [0 1 4 5 8 9 ... | 2 3 6 7 10 11 ...]; put them in order.
     const __m256i packed = _mm256_packus_epi16(p, q);
     const __m256i values = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(packed, 0xd8), order);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), values);
     total = _mm256_add_epi64(total, _mm256_sad_epu8(values, zero));
   }
-  // 16 pixel columns, 8 values per step; the last load ends at offset + 56.
+  // 16 pixel columns, 8 values per step; the last load ends at offset + 52.
   __m128i rest = _mm_setzero_si128();
-  for (; offset + 56 <= rowBytes; offset += 48, k += 8) {
-    const __m256i s = BlockSumsOf16(upper + offset, lower + offset);
-    const __m256i p = _mm256_srli_epi16(_mm256_packus_epi32(s, s), 2);
+  for (; offset + 52 <= rowBytes; offset += 48, k += 8) {
+    const __m256i p = _mm256_srli_epi16(BlockSumsOf16(upper + offset, lower + offset), 2);
     const __m256i packed = _mm256_packus_epi16(p, p);
     const __m128i values = _mm_move_epi64(
         _mm_unpacklo_epi16(_mm256_castsi256_si128(packed), _mm256_extracti128_si256(packed, 1)));
@@ -99,7 +122,8 @@ CORVANTIS_AVX2 uint64_t HalveFrameVector(const unsigned char* pixels, size_t str
                                          uint32_t rows) {
   uint64_t sum = 0;
   uint32_t done = 0;  // the same for every row: it depends only on the width
-  for (uint32_t j = 0; j < rows; ++j) {
+  // From the last plane row up, so that memory is read in one ascending run.
+  for (uint32_t j = rows; j-- > 0;) {
     const unsigned char* upper = pixels + (height - 1 - 2 * j) * stride;
     done = HalveRowPair(upper, upper - stride, 2 * columns, half + size_t{j} * columns, &sum);
   }
