@@ -189,6 +189,63 @@ TEST(WindowContract, GetMessageGivesPostedMessagesThenQuit) {
   DestroyWindow(window);
 }
 
+TEST(WindowContract, PeekMessageTakesWithoutWaiting) {
+  ASSERT_NE(Register("contractPeek"), 0);
+  HWND window = CreateWindowExA(0, "contractPeek", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  MSG message;
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  ASSERT_TRUE(PostMessageA(window, WM_USER + 20, 8, 9));
+  // Without PM_REMOVE the message stays for the next look.
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 20));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 20));
+  EXPECT_EQ(message.wParam, 8u);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  PostQuitMessage(4);
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 4u);
+  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  DestroyWindow(window);
+}
+
+HWND sendTarget = nullptr;
+std::atomic<LRESULT> sendAnswer{0};
+
+DWORD SendThenEnd(LPVOID) {
+  sendAnswer = SendMessageA(sendTarget, kAnswer, 1, 2);
+  return 0;
+}
+
+TEST(WindowContract, WaitingForAThreadCarriesOutWhatItSends) {
+  ASSERT_NE(Register("contractWait"), 0);
+  sendTarget = CreateWindowExA(0, "contractWait", "", kFrameStyle, 0, 0, 100, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(sendTarget, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, SendThenEnd, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // The thread cannot end before its message was carried out on this thread.
+  for (;;) {
+    DWORD state = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (state == WAIT_OBJECT_0) break;
+    ASSERT_EQ(state, WAIT_OBJECT_0 + 1);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+  }
+  CloseHandle(thread);
+  EXPECT_EQ(sendAnswer.load(), 42);
+  std::vector<Logged> sent = LogOf(kAnswer);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].thread, std::this_thread::get_id());
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_SENDMESSAGE),
+            static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, TRUE, 0, QS_SENDMESSAGE), WAIT_FAILED);
+  DestroyWindow(sendTarget);
+}
+
 TEST(WindowContract, PaintingFollowsShowingAndInvalidation) {
   ASSERT_NE(Register("contractPaint"), 0);
   HWND window = CreateWindowExA(0, "contractPaint", "", kFrameStyle, 0, 0, 100, 100, nullptr,

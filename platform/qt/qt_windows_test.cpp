@@ -191,6 +191,12 @@ TEST(QtWindows, MainWindowShowsMenuFramesAndSurfaces) {
   EXPECT_EQ(Count(main, WM_CLOSE), 1u);
   EXPECT_TRUE(IsWindow(main));
 
+  // A change of the desktop's colours reaches the top-level window.
+  QApplication::setPalette(QPalette(QColor(40, 90, 160)));
+  QCoreApplication::processEvents();  // Qt delivers the change as events
+  EXPECT_GE(Count(main, WM_SYSCOLORCHANGE), 1u);
+  EXPECT_EQ(Count(frame, WM_SYSCOLORCHANGE), 0u);
+
   // Minimise and restore.
   CloseWindow(main);
   EXPECT_TRUE(widget->isMinimized());

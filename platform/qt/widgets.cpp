@@ -208,7 +208,8 @@ class WindowWidget : public QWidget {
     if (event->type() == QEvent::WindowStateChange && event->spontaneous() && isWindow()) {
       NoteUserMinimised(window_, isMinimized());
     }
-    if (event->type() == QEvent::ApplicationPaletteChange && isWindow()) {
+    // The desktop's colours changed (the program sets no palette of its own on its windows).
+    if (event->type() == QEvent::PaletteChange && isWindow()) {
       SendMessageA(window_, WM_SYSCOLORCHANGE, 0, 0);
     }
   }
