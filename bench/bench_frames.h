@@ -2,8 +2,29 @@
 // an object that moves from frame to frame.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstddef>
+#include <string>
 #include <vector>
+
+// The camera sizes every benchmark runs at.
+struct BenchSize {
+  int width;
+  int height;
+};
+inline constexpr BenchSize kBenchSizes[] = {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}};
+
+inline std::string BenchSizeName(BenchSize size) {
+  return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+// Reports the time per input pixel beside the time per frame.
+inline void CountPixels(benchmark::State& state, BenchSize size) {
+  state.counters["time/pixel"] = benchmark::Counter(
+      static_cast<double>(size.width) * size.height,
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
 
 struct BenchFramePool {
   int width = 0;

@@ -24,29 +24,13 @@
 
 namespace {
 
-struct BenchSize {
-  int width;
-  int height;
-};
-constexpr BenchSize kSizes[] = {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}};
-
 // The detector's thresholds at their default settings.
 constexpr int kPixelThreshold = 15;
 constexpr int kTotalThreshold = 30 * 1000;
 
-std::string SizeName(BenchSize size) {
-  return std::to_string(size.width) + "x" + std::to_string(size.height);
-}
-
 // Hot runs use the first frame of the same pool, so all runs of a size share one pool.
 const BenchFramePool& Frames(BenchSize size) {
   return CameraFrames(size.width, size.height, 4, kBeyondCacheBytes);
-}
-
-void CountPixels(benchmark::State& state, BenchSize size) {
-  state.counters["time/pixel"] = benchmark::Counter(
-      static_cast<double>(size.width) * size.height,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void DetectBench(benchmark::State& state, BenchSize size, int pass, bool fromMemory) {
@@ -148,8 +132,8 @@ void OpenCvBench(benchmark::State& state, BenchSize size, bool fromMemory) {
 
 // Registers every benchmark of one size together, so the frame pool is built once per size.
 bool RegisterDetectBenchmarks() {
-  for (const BenchSize size : kSizes) {
-    const std::string name = SizeName(size);
+  for (const BenchSize size : kBenchSizes) {
+    const std::string name = BenchSizeName(size);
     for (const char* mode : {"hot", "ram"}) {
       const bool fromMemory = mode[0] == 'r';
       const std::string tail = std::string("/") + mode + "/" + name;

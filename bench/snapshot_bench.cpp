@@ -16,18 +16,7 @@
 
 namespace {
 
-struct BenchSize {
-  int width;
-  int height;
-};
-constexpr BenchSize kSizes[] = {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}};
 constexpr int kQuality = 70;
-
-void CountPixels(benchmark::State& state, BenchSize size) {
-  state.counters["time/pixel"] = benchmark::Counter(
-      static_cast<double>(size.width) * size.height,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
 
 void WriteSnapshotBench(benchmark::State& state, BenchSize size) {
   const BenchFramePool& frames = CameraFrames(size.width, size.height, 1, 0);
@@ -93,8 +82,8 @@ void MemoryCompressBench(benchmark::State& state, BenchSize size) {
 }
 
 bool RegisterSnapshotBenchmarks() {
-  for (const BenchSize size : kSizes) {
-    const std::string name = std::to_string(size.width) + "x" + std::to_string(size.height);
+  for (const BenchSize size : kBenchSizes) {
+    const std::string name = BenchSizeName(size);
     benchmark::RegisterBenchmark(("snapshot/write/" + name).c_str(), WriteSnapshotBench, size)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("snapshot/memory/" + name).c_str(), MemoryCompressBench, size)
