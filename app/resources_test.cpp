@@ -167,17 +167,20 @@ Bmp Read(const std::vector<BYTE>& file) {
   BITMAPINFOHEADER info;
   std::memcpy(&fileHeader, file.data(), sizeof fileHeader);
   std::memcpy(&info, file.data() + 14, sizeof info);
-  EXPECT_EQ(fileHeader.bfType, 0x4D42);
-  EXPECT_EQ(fileHeader.bfSize, file.size());
+  WORD type = fileHeader.bfType;  // copies: the packed header's fields are not aligned
+  DWORD size = fileHeader.bfSize;
+  DWORD offset = fileHeader.bfOffBits;
+  EXPECT_EQ(type, 0x4D42);
+  EXPECT_EQ(size, file.size());
   bmp.width = info.biWidth;
   bmp.height = info.biHeight;
   bmp.bits = info.biBitCount;
   size_t row = ((bmp.width * 4 + 31) / 32) * 4;
-  if (bmp.bits != 4 || fileHeader.bfOffBits + row * bmp.height > file.size()) return bmp;
+  if (bmp.bits != 4 || offset + row * bmp.height > file.size()) return bmp;
   const BYTE* colours = file.data() + 14 + 40;
   for (int y = 0; y < bmp.height; ++y) {
     for (int x = 0; x < bmp.width; ++x) {
-      BYTE pair = file[fileHeader.bfOffBits + row * y + x / 2];
+      BYTE pair = file[offset + row * y + x / 2];
       int index = x % 2 ? pair & 15 : pair >> 4;
       const BYTE* c = colours + 4 * index;
       bmp.colours.insert(RGB(c[2], c[1], c[0]));

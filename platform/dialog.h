@@ -44,14 +44,16 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 
 #define ERROR_CONTROL_ID_NOT_FOUND 1421
 
-// Trackbar messages.
+// Trackbar messages. The range is packed as minimum in the low 16 bits and maximum in the
+// high ones (default 0 to 100); positions are clamped to the range, also when it changes.
 #define TBM_GETPOS (WM_USER)
 #define TBM_SETPOS (WM_USER + 5)
 #define TBM_SETRANGE (WM_USER + 6)
 #define TBM_GETRANGEMIN (WM_USER + 1)
 #define TBM_GETRANGEMAX (WM_USER + 2)
 
-// Combo box (drop-down list) messages.
+// Combo box (drop-down list) messages. CB_SETCURSEL outside the list clears the selection
+// and gives CB_ERR; the control's text is the selected item's.
 #define CB_GETCOUNT 0x0146
 #define CB_GETCURSEL 0x0147
 #define CB_ADDSTRING 0x0143
@@ -73,13 +75,22 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define MB_TASKMODAL 0x00002000L
 
 // Shows a message box owned by `owner` (none allowed) and returns the pressed button's id
-// (IDOK), or 0 when the box could not be shown. A box asked for on a thread other than the
-// owner's is shown by the window thread while the caller waits.
+// (IDOK), or 0 when the box could not be shown (an owner that is gone:
+// ERROR_INVALID_WINDOW_HANDLE). A box asked for on a thread other than the owner's is shown
+// by the window thread while the caller waits.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // Runs the dialog of template `templateName` (MAKEINTRESOURCEA(id)) modally, owned by
 // `owner`, with `procedure` as its dialog procedure; gives the value passed to EndDialog,
-// or -1 when the dialog could not be created.
+// or -1 when the dialog could not be created (ERROR_RESOURCE_NAME_NOT_FOUND for a missing
+// template). The owner is disabled while the dialog runs. The procedure gets WM_INITDIALOG
+// (wParam: the first control with WS_TABSTOP, lParam: initParam); a non-zero answer puts the
+// focus on that control. Buttons send WM_COMMAND (id, BN_CLICKED); Enter presses the default
+// push button (IDOK when there is none); Escape sends WM_COMMAND IDCANCEL whatever the
+// template; the close box (templates with WS_SYSMENU) sends WM_CLOSE, which a procedure that
+// does not handle it turns into WM_COMMAND IDCANCEL. Sliders send WM_HSCROLL to the dialog.
+// The modal loop carries out messages of the thread (and those sent by other threads) until
+// EndDialog; a WM_QUIT ends the dialog and stays queued for the outer loop.
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
                         LPARAM initParam);
 // The same for a template the caller holds (drivers build their own dialogs this way).

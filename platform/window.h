@@ -197,33 +197,51 @@ struct CREATESTRUCTA {
 #define ERROR_CLASS_HAS_WINDOWS 1412
 #define ERROR_INVALID_INDEX 1413
 
-// Classes and windows. A refused call gives 0 or null with GetLastError set.
+// Classes and windows. A refused call gives 0 or null with GetLastError set. A window belongs
+// to the thread that created it; only that thread may destroy it.
+// Class names are compared without regard to case; a second registration of a name fails
+// with ERROR_CLASS_ALREADY_EXISTS.
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+// Sends WM_NCCREATE and WM_CREATE (lParam: the CREATESTRUCTA), then WM_SIZE and WM_MOVE; a
+// top-level window without a menu handle gets the class's menu (LoadMenuA). For a child
+// window `menu` is its id (GWL_ID); a pop-up's `parent` is its owner. Fails with
+// ERROR_CANNOT_FIND_WND_CLASS, ERROR_INVALID_WINDOW_HANDLE (parent) or ERROR_TLW_WITH_WSCHILD.
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
-// Destroys the window and its children (children first, each receiving WM_DESTROY).
+// Destroys the window and its children (children first, each receiving WM_DESTROY then
+// WM_NCDESTROY), its menu and its timers; afterwards the handle is stale for every call.
+// ERROR_ACCESS_DENIED from a thread other than the window's.
 BOOL DestroyWindow(HWND window);
 BOOL IsWindow(HWND window);
 BOOL IsWindowVisible(HWND window);
 BOOL IsWindowEnabled(HWND window);
 BOOL IsIconic(HWND window);
 BOOL EnableWindow(HWND window, BOOL enable);
-// Gives TRUE when the window was visible before the call.
+// Gives TRUE when the window was visible before the call. Sends WM_SHOWWINDOW when the
+// visibility changes and WM_SIZE when a minimise command minimises or a restore restores.
 BOOL ShowWindow(HWND window, int command);
 // Sends WM_PAINT at once when part of the window needs painting; FALSE for a bad handle.
 BOOL UpdateWindow(HWND window);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+// Moves and sizes (SWP_NOMOVE, SWP_NOSIZE keep either); sends WM_SIZE when the size changed
+// and WM_MOVE (the client area's origin) when the place changed, nothing otherwise. Child
+// windows are placed in the parent's client coordinates.
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int width, int height, UINT flags);
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint);
-// Minimises the window (it is not destroyed).
+// Minimises the window (it is not destroyed): WM_SIZE with SIZE_MINIMIZED; IsIconic is TRUE
+// and the client rectangle empty until it is restored.
 BOOL CloseWindow(HWND window);
 // Restores a minimised window.
 BOOL OpenIcon(HWND window);
-// Outer rectangle in screen coordinates; client rectangle from (0, 0).
+// Outer rectangle in screen coordinates; client rectangle from (0, 0). The client area is the
+// outer one less the frame (SM_CXFRAME/SM_CYFRAME with WS_THICKFRAME, else the borders for
+// WS_BORDER, WS_DLGFRAME or a modal frame), the caption bar (SM_CYCAPTION, with WS_CAPTION)
+// and the menu bar (SM_CYMENU).
 BOOL GetWindowRect(HWND window, RECT* rect);
 BOOL GetClientRect(HWND window, RECT* rect);
+// A child window's parent, a pop-up's owner, null otherwise.
 HWND GetParent(HWND window);
 int GetWindowTextA(HWND window, LPSTR text, int maxCount);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
@@ -262,18 +280,28 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 #define QS_ALLINPUT 0x04FF
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
+// The default handling: WM_CLOSE destroys the window; WM_SYSCOMMAND SC_CLOSE sends WM_CLOSE,
+// SC_MINIMIZE minimises, SC_RESTORE restores; WM_PAINT validates; WM_NCHITTEST answers
+// from the frame model (screen point in lParam): HTNOWHERE outside, the sizing frame as
+// HTLEFT..HTBOTTOMRIGHT with WS_THICKFRAME (else HTBORDER), HTCAPTION, HTMENU, HTCLIENT.
 LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Painting.
+// Painting. BeginPaint validates the window and gives a device context on the window's
+// surface (platform::CreateWindowDC); EndPaint releases it. A visible window that needs
+// painting gets WM_PAINT when its thread has no posted message left.
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
 
-// Timers: WM_TIMER with the timer id in wParam, posted every `milliseconds`.
+// Timers: WM_TIMER with the timer id in wParam, posted every `milliseconds` (at least 10) when
+// the thread has no other message; periods that passed unseen give one WM_TIMER. A window's
+// timer is set from the window's thread. Headless timers run on the virtual clock.
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void* unused);
 BOOL KillTimer(HWND window, UINT_PTR id);
 
 // Resources of the program (see platform/resources.h for how they are installed).
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+// With a null instance only the stock IDI_APPLICATION; otherwise a numbered icon group of
+// the installed resources. A name the resources lack gives null.
 HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HMENU LoadMenuA(HINSTANCE instance, LPCSTR name);
 
