@@ -11,7 +11,7 @@
 // The alarm server's host name (at most 26 characters, terminated).
 extern char serverHostName[27];
 // The result of the last lookup of serverHostName: an IPv4 address in network byte order,
-// or none (serverHostValid 0) before the first lookup and after a failed one.
+// or none (valid 0) before the first lookup and after a failed one.
 struct ServerHostRecord {
   int32_t valid;
   in_addr address;
