@@ -35,14 +35,22 @@ void PasswordChecker::Check(std::string user, std::string password,
   });
 }
 
-bool PasswordChecker::Verify(const std::string& user, const std::string& password) {
-  std::optional<std::string> hash;
+std::optional<std::string> PasswordChecker::FindHash(const std::string& user) {
   try {
     std::lock_guard lock(dbMutex_);
-    hash = accounts_.FindHash(user);
+    return accounts_.FindHash(user);
   } catch (const std::exception&) {
-    return false;  // the database is unreadable: refuse rather than guess
+    return std::nullopt;  // the database is unreadable: refuse rather than guess
   }
+}
+
+bool PasswordChecker::CheckRemembered(const std::string& user, const std::string& password) {
+  const auto hash = FindHash(user);
+  return hash && cache_.Contains(*hash, password);
+}
+
+bool PasswordChecker::Verify(const std::string& user, const std::string& password) {
+  const auto hash = FindHash(user);
   if (!hash) {
     std::call_once(decoyOnce_,
                    [this] { decoyHash_ = HashPassword("decoy password", HashCost::kInteractive); });

@@ -27,11 +27,16 @@ class PasswordChecker {
   // `done(false)`. An unknown name costs a verification too (against a hash made for that
   // purpose), so the time of a refusal does not tell which names exist.
   void Check(std::string user, std::string password, std::function<void(bool)> done);
+  // True when `password` is the account's password and was verified within the cache time:
+  // a quick check (one database lookup, one keyed hash) fit for the connection threads.
+  // False means only that a full Check is needed.
+  bool CheckRemembered(const std::string& user, const std::string& password);
   // Finishes the checks in hand and ends the threads.
   void Stop();
 
  private:
   bool Verify(const std::string& user, const std::string& password);
+  std::optional<std::string> FindHash(const std::string& user);
 
   asio::thread_pool pool_;
   std::mutex dbMutex_;

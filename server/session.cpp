@@ -137,6 +137,8 @@ void Session::HandleLine(std::string line) {
       if (services_.throttle.Blocked(address_)) {
         return Reply("300 Too many failed logins; try again later.", "throttled");
       }
+      // A password verified a moment ago (each upload logs in again) is answered at once.
+      if (services_.checker.CheckRemembered(user_, line)) return OnVerified(true);
       state_ = State::kVerifying;
       busy_ = true;
       services_.checker.Check(user_, std::move(line),

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <latch>
 #include <map>
 
 #include "server/credentials.h"
@@ -100,7 +99,7 @@ SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int 
               "INSERT INTO uploads(user, time, size, sha256, client, file) VALUES(?,?,?,?,?,?)") {
   InitSodium();
   RemoveStaleTemporaries(dataDir_);
-  writer_ = std::thread([this] { Run(); });
+  committer_ = std::thread([this] { Run(); });
 }
 
 SnapshotStore::~SnapshotStore() {
@@ -111,8 +110,18 @@ void SnapshotStore::Submit(StoreRequest request) {
   {
     std::lock_guard lock(mutex_);
     if (!stopping_) {
-      queue_.push_back(std::move(request));
-      wake_.notify_one();
+      ++writing_;
+      auto item = std::make_unique<Item>();
+      item->request = std::move(request);
+      asio::post(syncPool_, [this, item = std::move(item)]() mutable {
+        item->time = UtcTimestamp();
+        NameFile(*item);
+        if (item->ok) WriteFile(*item);
+        std::lock_guard lock(mutex_);
+        --writing_;
+        synced_.push_back(std::move(item));
+        wake_.notify_one();
+      });
       return;
     }
   }
@@ -127,23 +136,23 @@ void SnapshotStore::Stop() {
     stopping_ = true;
     wake_.notify_one();
   }
-  if (writer_.joinable()) writer_.join();
+  if (committer_.joinable()) committer_.join();
   syncPool_.join();
 }
 
 void SnapshotStore::Run() {
-  std::deque<StoreRequest> batch;
+  std::deque<std::unique_ptr<Item>> batch;
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // stopping, and nothing left to store
-      while (!queue_.empty() && batch.size() < maxBatch_) {
-        batch.push_back(std::move(queue_.front()));
-        queue_.pop_front();
+      wake_.wait(lock, [this] { return !synced_.empty() || (stopping_ && writing_ == 0); });
+      if (synced_.empty()) return;  // stopping, and nothing left to store
+      while (!synced_.empty() && batch.size() < maxBatch_) {
+        batch.push_back(std::move(synced_.front()));
+        synced_.pop_front();
       }
     }
-    WriteBatch(batch);
+    Commit(batch);
     batch.clear();
   }
 }
@@ -151,6 +160,7 @@ void SnapshotStore::Run() {
 void SnapshotStore::NameFile(Item& item) {
   const std::string folderName = UserFolderName(item.request.user);
   item.folder = dataDir_ / "snapshots" / folderName;
+  std::unique_lock lock(foldersMutex_);
   if (!knownFolders_.contains(folderName)) {
     std::error_code ec;
     if (fs::create_directory(item.folder, ec)) {
@@ -160,6 +170,7 @@ void SnapshotStore::NameFile(Item& item) {
     }
     knownFolders_.insert(folderName);
   }
+  lock.unlock();
   // 2024-05-01T12:03:04.123456Z -> 20240501T120304.123456Z
   std::string stamp;
   for (char c : item.time) {
@@ -186,69 +197,47 @@ void SnapshotStore::WriteFile(Item& item) {
   item.result.sha256 = Sha256Hex(item.request.body);
 }
 
-void SnapshotStore::WriteBatch(std::deque<StoreRequest>& batch) {
-  std::deque<Item> items;
-  for (auto& request : batch) {
-    items.push_back({});
-    Item& item = items.back();
-    item.request = std::move(request);
-    item.time = UtcTimestamp();
-    NameFile(item);
-  }
-  // The files are written and synced side by side: the file system then commits many of
-  // them together instead of one after the other.
-  std::latch written(static_cast<std::ptrdiff_t>(items.size()));
-  for (auto& item : items) {
-    if (!item.ok) {
-      written.count_down();
-      continue;
-    }
-    asio::post(syncPool_, [&item, &written] {
-      WriteFile(item);
-      written.count_down();
-    });
-  }
-  written.wait();
+void SnapshotStore::Commit(std::deque<std::unique_ptr<Item>>& batch) {
   std::map<fs::path, bool> folders;  // folder -> synced
-  for (auto& item : items) {
-    if (!item.ok) continue;
-    if (::renameat2(AT_FDCWD, item.temp.c_str(), AT_FDCWD, item.final.c_str(), RENAME_NOREPLACE) !=
-        0) {
-      item.final.clear();
-      item.Fail(ErrnoText("cannot rename"));
+  for (auto& item : batch) {
+    if (!item->ok) continue;
+    if (::renameat2(AT_FDCWD, item->temp.c_str(), AT_FDCWD, item->final.c_str(),
+                    RENAME_NOREPLACE) != 0) {
+      item->final.clear();
+      item->Fail(ErrnoText("cannot rename"));
       continue;
     }
-    item.temp.clear();
-    folders[item.folder] = false;
+    item->temp.clear();
+    folders[item->folder] = false;
   }
   for (auto& [folder, synced] : folders) synced = SyncDirectory(folder);
-  for (auto& item : items) {
-    if (item.ok && !folders[item.folder]) item.Fail(ErrnoText("cannot sync the folder"));
+  for (auto& item : batch) {
+    if (item->ok && !folders[item->folder]) item->Fail(ErrnoText("cannot sync the folder"));
   }
-  InsertRows(items);
-  for (auto& item : items) {
-    if (!item.ok) {
-      item.Discard();
-      item.result.file.clear();
+  InsertRows(batch);
+  for (auto& item : batch) {
+    if (!item->ok) {
+      item->Discard();
+      item->result.file.clear();
     }
-    item.result.stored = item.ok;
-    item.request.done(std::move(item.result));
+    item->result.stored = item->ok;
+    item->request.done(std::move(item->result));
   }
 }
 
-void SnapshotStore::InsertRows(std::deque<Item>& items) {
+void SnapshotStore::InsertRows(std::deque<std::unique_ptr<Item>>& items) {
   try {
     db_.Exec("BEGIN IMMEDIATE");
     try {
       for (auto& item : items) {
-        if (!item.ok) continue;
+        if (!item->ok) continue;
         insert_.Reset();
-        insert_.Bind(1, item.request.user);
-        insert_.Bind(2, item.time);
-        insert_.Bind(3, static_cast<int64_t>(item.request.body.size()));
-        insert_.Bind(4, item.result.sha256);
-        insert_.Bind(5, item.request.client);
-        insert_.Bind(6, item.result.file);
+        insert_.Bind(1, item->request.user);
+        insert_.Bind(2, item->time);
+        insert_.Bind(3, static_cast<int64_t>(item->request.body.size()));
+        insert_.Bind(4, item->result.sha256);
+        insert_.Bind(5, item->request.client);
+        insert_.Bind(6, item->result.file);
         insert_.Step();
       }
       insert_.Reset();
@@ -259,7 +248,7 @@ void SnapshotStore::InsertRows(std::deque<Item>& items) {
       throw;
     }
   } catch (const std::exception& e) {
-    for (auto& item : items) item.Fail(std::string("cannot record the upload: ") + e.what());
+    for (auto& item : items) item->Fail(std::string("cannot record the upload: ") + e.what());
   }
 }
 

@@ -1,25 +1,27 @@
 // Durable storage of uploaded snapshots.
 //
 // A snapshot is acknowledged only once it is on disk: file data, its name in the user's
-// folder and its row in the uploads table. One writer thread takes every upload waiting
-// (up to a batch size) and, for the batch as a whole:
-//   1. writes each body to snapshots/<folder>/.tmp-<name> (created exclusively),
-//   2. syncs each file's data (fdatasync); steps 1 and 2 run for all files of the batch
-//      side by side on a pool of sync threads, so the file system commits them together,
-//   3. renames each file to snapshots/<folder>/<name>,
-//   4. syncs each folder touched once (and snapshots/ when a folder is new),
-//   5. inserts the rows in one transaction (WAL, synchronous=FULL),
-// and only then reports every upload of the batch as stored. Grouping the syncs is what lets
-// many cameras upload at once: the disk sees one commit per batch, not one per upload.
-// A failure at any step removes that upload's file and reports it as not stored; nothing
-// half-written ever carries a final name. Layout of the folders: see data_dir.h.
+// folder and its row in the uploads table. Two stages:
+//   1. each upload, as soon as it arrives, is written to snapshots/<folder>/.tmp-<name>
+//      (created exclusively) and its data synced (fdatasync) by one of a pool of sync
+//      threads; many syncs run side by side, so the file system commits them together;
+//   2. one commit thread takes every synced upload waiting (up to a batch size) and, for
+//      the batch as a whole, renames each file to snapshots/<folder>/<name>, syncs each
+//      folder touched once (and snapshots/ when a folder is new), inserts the rows in one
+//      transaction (WAL, synchronous=FULL), and only then reports every upload of the batch
+//      as stored.
+// The stages overlap: new uploads are written and synced while a batch commits. A failure
+// at any step removes that upload's file and reports it as not stored; nothing half-written
+// ever carries a final name. Layout of the folders: see data_dir.h.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -58,30 +60,33 @@ class SnapshotStore {
 
   // Queues one upload. After Stop, the request fails at once.
   void Submit(StoreRequest request);
-  // Stores what is queued, then ends the writer thread. Safe to call more than once.
+  // Stores what was submitted, then ends the threads. Safe to call more than once.
   void Stop();
 
  private:
   struct Item;
   void Run();
-  void WriteBatch(std::deque<StoreRequest>& batch);
   void NameFile(Item& item);
   static void WriteFile(Item& item);
-  void InsertRows(std::deque<Item>& items);
+  void Commit(std::deque<std::unique_ptr<Item>>& batch);
+  void InsertRows(std::deque<std::unique_ptr<Item>>& batch);
 
   const std::filesystem::path dataDir_;
   const std::size_t maxBatch_;
-  asio::thread_pool syncPool_;  // writes and syncs the files of a batch
-  Database db_;
+  asio::thread_pool syncPool_;  // stage 1
+  Database db_;                 // used by the commit thread only
   Statement insert_;
-  std::set<std::string> knownFolders_;  // user folders known to exist (writer thread)
-  uint64_t counter_ = 0;                // makes file names unique (writer thread)
+
+  std::mutex foldersMutex_;
+  std::set<std::string> knownFolders_;  // user folders known to exist
+  std::atomic<uint64_t> counter_{0};    // makes file names unique
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<StoreRequest> queue_;
+  std::deque<std::unique_ptr<Item>> synced_;  // stage 1 done, waiting for stage 2
+  std::size_t writing_ = 0;                   // in stage 1
   bool stopping_ = false;
-  std::thread writer_;
+  std::thread committer_;
 };
 
 // The SHA-256 of `data` in lower-case hex, as the uploads table holds it.
