@@ -129,6 +129,10 @@ void SetWaitLimit(uint64_t milliseconds);
 bool PumpUntil(std::function<bool()> predicate);
 // Wakes every waiting loop so that it checks its predicate again.
 void Wake();
+// Called on a thread each time MsgWaitForMultipleObjects is about to block (after it found
+// nothing to return yet), so a test can let another thread go on exactly then. An empty
+// function removes it.
+void SetBlockingWaitHook(std::function<void()> hook);
 
 // ---- Modal dialogs ------------------------------------------------------------------------
 // A dialog script is a list of user actions for the next dialog of a template. The dialog's

@@ -365,6 +365,11 @@ void SetWaitLimit(uint64_t milliseconds) {
   S().waitLimitMs = milliseconds;
 }
 
+void SetBlockingWaitHook(std::function<void()> hook) {
+  std::lock_guard lock(S().mutex);
+  S().blockingWaitHook = std::move(hook);
+}
+
 void Wake() {
   std::lock_guard lock(S().mutex);
   WakeAllLocked();
@@ -532,6 +537,11 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     bool posted = (wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && !queue.posted.empty();
     if (sent || posted) return WAIT_OBJECT_0 + count;
     if (milliseconds == 0) return WAIT_TIMEOUT;
+    if (std::function<void()> hook = S().blockingWaitHook) {
+      lock.unlock();
+      hook();
+      lock.lock();
+    }
     auto woken = [&] {
       return S().generation != generation || !queue.sent.empty() || !queue.posted.empty();
     };

@@ -151,6 +151,7 @@ struct State {
   std::map<int, int> metrics;
   uint64_t generation = 0;  // bumped by every wake-up
   uint64_t waitLimitMs = 60000;
+  std::function<void()> blockingWaitHook;
   std::deque<DialogScript> dialogScripts;
   std::vector<DialogRecord> dialogRecords;
 };

@@ -1,0 +1,153 @@
+// A new Arm right after a Disarm, while the earlier alarm thread is still busy with its last
+// frame: the window thread waits for that thread to end and, while it waits, carries out
+// what the thread asks of it (here a box owned by the main window), so neither waits for
+// the other for ever.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/app_windows.h"
+#include "app/entry.h"
+#include "app/menu_commands.h"
+#include "app/resources.h"
+#include "detect/alarm_state.h"
+#include "net/server_link.h"
+#include "platform/capture/drivers.h"
+#include "platform/capture/scripted_driver.h"
+#include "platform/dialog.h"
+#include "platform/headless/headless.h"
+#include "platform/sockets_testing.h"
+#include "tests/support/scratch_directory.h"
+#include "tests/support/script_server.h"
+
+namespace {
+
+using headless::PressButton;
+using headless::TypeText;
+using platform::CaptureFrame;
+using platform::ScriptedDriver;
+
+constexpr char kAddress[] = "127.85.2.1";
+const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
+const headless::WindowRef kMain = [] { return MainWindow; };
+
+std::atomic<int> personFrom{INT_MAX};
+
+CaptureFrame Room(bool person) {
+  CaptureFrame frame = ScriptedDriver::SolidFrame(320, 240, 200, 200, 200);
+  const size_t row = platform::FrameRowBytes(320);
+  for (int y = 0; y < 240; ++y) {
+    for (int x = 160; x < 320; ++x) {
+      BYTE* p = frame.pixels() + row * y + 3 * x;
+      p[0] = p[1] = p[2] = 60;
+    }
+    for (int x = 130; person && y >= 40 && y < 220 && x < 190; ++x) {
+      BYTE* p = frame.pixels() + row * y + 3 * x;
+      p[0] = p[1] = p[2] = 10;
+    }
+  }
+  return frame;
+}
+
+// The upload's connection attempt on the alarm thread is held until the window thread blocks
+// in its wait for that thread.
+std::mutex holdMutex;
+std::condition_variable holdChanged;
+bool uploadHeld = false;      // guarded by holdMutex
+bool uploadReleased = false;  // guarded by holdMutex
+std::thread::id windowThread;
+
+int HeldConnect(SOCKET s, const sockaddr* address, int length) {
+  if (std::this_thread::get_id() == windowThread) {
+    return kDefaultSocketCalls.connect(s, address, length);
+  }
+  {
+    std::unique_lock lock(holdMutex);
+    uploadHeld = true;
+    holdChanged.notify_all();
+  }
+  headless::Wake();
+  {
+    std::unique_lock lock(holdMutex);
+    holdChanged.wait(lock, [] { return uploadReleased; });
+  }
+  // As the alarm thread's error reports do: a box owned by the main window, which only the
+  // window thread can show.
+  MessageBoxA(MainWindow, "held back", "Upload", MB_OK);
+  WSASetLastError(WSAECONNREFUSED);
+  return SOCKET_ERROR;
+}
+
+bool UploadHeld() {
+  std::lock_guard lock(holdMutex);
+  return uploadHeld;
+}
+
+TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
+  testsupport::ScratchDirectory scratch;
+  ASSERT_FALSE(scratch.path().empty());
+  windowThread = std::this_thread::get_id();
+  testsupport::ScriptServer server(kAddress);
+  ASSERT_TRUE(server.Listening());
+  server.Expect("watcher\n").Reply("200 hello").Expect("pw 1234\n").Reply("200 welcome");
+  server.Expect("QUIT\n").Reply("221 bye");
+  server.Start();
+  SetServerHostName();
+  ASSERT_TRUE(SetTestHostAddress(serverHostName, kAddress));
+  socketCalls.connect = HeldConnect;
+  headless::SetBlockingWaitHook([] {
+    std::lock_guard lock(holdMutex);
+    if (uploadHeld) uploadReleased = true;
+    holdChanged.notify_all();
+  });
+
+  platform::InstallResources(ProgramResources());
+  auto driver = std::make_shared<ScriptedDriver>();
+  driver->SetFrameGenerator([](int n) { return Room(n >= personFrom.load()); });
+  platform::InstallCaptureDrivers({driver});
+
+  headless::ScriptDialog(kWelcomeDialog, {headless::PressEnter()});
+  headless::ScriptCommand(kMain, kArmCommand);
+  headless::ScriptDialog(kCredentialsDialog,
+                         {TypeText(kUserNameField, "watcher"), TypeText(kPasswordField, "pw 1234"),
+                          headless::PressEnter()});
+  headless::ScriptWaitUntil(
+      [] { return headless::Beeps().size() >= 27 && AlarmState.frameCounter.load() == 60; },
+      "the countdown and the warm-up are over");
+  headless::ScriptCall([] { personFrom = 0; });
+  headless::ScriptWaitUntil(UploadHeld, "the upload is under way");
+  headless::ScriptCommand(kMain, kDisarmCommand);
+  headless::ScriptDialog(kCredentialsDialog,
+                         {TypeText(kUserNameField, "watcher"), TypeText(kPasswordField, "pw 1234"),
+                          PressButton(IDOK)});
+  bool threadEndedBeforeLogin = false;
+  headless::ScriptCommand(kMain, kArmCommand);
+  headless::ScriptDialog(kCredentialsDialog, {headless::CallInDialog([&](HWND) {
+                                                threadEndedBeforeLogin = alarmThread == nullptr;
+                                                EXPECT_EQ(AlarmState.armed.load(), 1);
+                                              }),
+                                              PressButton(IDCANCEL)});
+  headless::ScriptCommand(kMain, kExitCommand);
+
+  EXPECT_EQ(WinMain(kInstance, nullptr, nullptr, SW_SHOWNORMAL), 0);
+  headless::SetBlockingWaitHook(nullptr);
+  socketCalls.connect = kDefaultSocketCalls.connect;
+  server.Finish();
+
+  EXPECT_TRUE(threadEndedBeforeLogin);
+  std::vector<std::string> texts;
+  for (const auto& box : headless::Boxes()) texts.push_back(box.text);
+  std::vector<std::string> expected{" welcome", "Alarm is now OFF", "held back",
+                                    "Alarm could not be turned on, try again"};
+  EXPECT_EQ(texts, expected);
+  EXPECT_NE(headless::Boxes().at(2).thread, windowThread);  // asked for by the alarm thread
+  EXPECT_EQ(alarmShellState.load(), Idle);
+}
+
+}  // namespace
