@@ -303,12 +303,11 @@ TEST(QtDialogs, ABoxAskedForOnAnotherThreadIsShownByTheWindowThread) {
     static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
   });
   std::atomic<int> answer{0};
-  std::atomic<bool> done{false};
   std::thread alarm([&] {
     answer = MessageBoxA(nullptr, "Alarm is now OFF", "Corvantis", MB_ICONINFORMATION);
-    done = true;
   });
-  qtbackend::PumpUntil([&] { return done.load(); });
+  // The hook runs on the thread that shows the box; once it has, the caller is released.
+  qtbackend::PumpUntil([&] { return shownOn != std::thread::id(); });
   alarm.join();
   EXPECT_EQ(answer.load(), IDOK);
   EXPECT_EQ(shownOn, std::this_thread::get_id());
