@@ -303,9 +303,8 @@ TEST(QtDialogs, ABoxAskedForOnAnotherThreadIsShownByTheWindowThread) {
     static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
   });
   std::atomic<int> answer{0};
-  std::thread alarm([&] {
-    answer = MessageBoxA(nullptr, "Alarm is now OFF", "Corvantis", MB_ICONINFORMATION);
-  });
+  std::thread alarm(
+      [&] { answer = MessageBoxA(nullptr, "Alarm is now OFF", "Corvantis", MB_ICONINFORMATION); });
   // The hook runs on the thread that shows the box; once it has, the caller is released.
   qtbackend::PumpUntil([&] { return shownOn != std::thread::id(); });
   alarm.join();
