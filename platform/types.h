@@ -142,9 +142,8 @@ struct BITMAPINFO {
 #define BI_RLE4 2
 #define BI_BITFIELDS 3
 
-#define RGB(r, g, b)                                                         \
-  (static_cast<COLORREF>(static_cast<BYTE>(r) |                              \
-                         (static_cast<DWORD>(static_cast<BYTE>(g)) << 8) |   \
+#define RGB(r, g, b)                                                                              \
+  (static_cast<COLORREF>(static_cast<BYTE>(r) | (static_cast<DWORD>(static_cast<BYTE>(g)) << 8) | \
                          (static_cast<DWORD>(static_cast<BYTE>(b)) << 16)))
 #define GetRValue(c) (static_cast<BYTE>((c)&0xff))
 #define GetGValue(c) (static_cast<BYTE>(((c) >> 8) & 0xff))

@@ -1,8 +1,8 @@
 // The program's resource table and the look-ups both backends share.
 #include "platform/resources.h"
 
-#include <atomic>
 #include <strings.h>
+#include <atomic>
 
 #include <cstdlib>
 
@@ -21,9 +21,13 @@ int IntegerName(LPCSTR name) {
 
 }  // namespace
 
-void InstallResources(const ResourceTable* table) { installed.store(table); }
+void InstallResources(const ResourceTable* table) {
+  installed.store(table);
+}
 
-const ResourceTable* InstalledResources() { return installed.load(); }
+const ResourceTable* InstalledResources() {
+  return installed.load();
+}
 
 const DialogTemplate* FindDialogTemplate(LPCSTR name) {
   const ResourceTable* table = installed.load();

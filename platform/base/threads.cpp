@@ -44,13 +44,21 @@ DWORD ThreadIdOf(std::thread::id id) {
 }  // namespace
 
 namespace platform {
-void SetThreadEndListener(void (*listener)()) { threadEndListener.store(listener); }
+void SetThreadEndListener(void (*listener)()) {
+  threadEndListener.store(listener);
+}
 }  // namespace platform
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD code) { lastError = code; }
+DWORD GetLastError() {
+  return lastError;
+}
+void SetLastError(DWORD code) {
+  lastError = code;
+}
 
-DWORD GetCurrentThreadId() { return ThreadIdOf(std::this_thread::get_id()); }
+DWORD GetCurrentThreadId() {
+  return ThreadIdOf(std::this_thread::get_id());
+}
 
 HANDLE CreateThread(void*, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                     DWORD* threadId) {
