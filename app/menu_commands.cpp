@@ -100,6 +100,9 @@ void Test(HMENU menu) {
     Box("You have to turn off the alarm before testing it.", "Alarm is ON");
     return;
   }
+  // After a disarm the alarm thread may still be finishing its last frame: it shares the
+  // alarm's state and the grab loop, so the test run starts only once it has ended.
+  WaitForAlarmThread();
   AlarmState.frameCounter.store(0, kRelaxed);
   AlarmState.motionDetected.store(0, kRelaxed);
   AlarmState.testing.store(1, kRelaxed);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app_windows.h"
 #include "app/entry.h"
@@ -89,43 +90,73 @@ bool UploadHeld() {
   return uploadHeld;
 }
 
-TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
+// Starts a script server that accepts one login, points the program at it, holds the alarm
+// thread's upload until the window thread blocks, and installs a camera whose picture
+// changes every 50 frames (`changing`) or shows a person from `personFrom` on.
+struct HeldUploadRun {
   testsupport::ScratchDirectory scratch;
-  ASSERT_FALSE(scratch.path().empty());
-  windowThread = std::this_thread::get_id();
-  testsupport::ScriptServer server(kAddress);
-  ASSERT_TRUE(server.Listening());
-  server.Expect("watcher\n").Reply("200 hello").Expect("pw 1234\n").Reply("200 welcome");
-  server.Expect("QUIT\n").Reply("221 bye");
-  server.Start();
-  SetServerHostName();
-  ASSERT_TRUE(SetTestHostAddress(serverHostName, kAddress));
-  socketCalls.connect = HeldConnect;
-  headless::SetBlockingWaitHook([] {
-    std::lock_guard lock(holdMutex);
-    if (uploadHeld) uploadReleased = true;
-    holdChanged.notify_all();
-  });
+  testsupport::ScriptServer server{kAddress};
 
-  platform::InstallResources(ProgramResources());
-  auto driver = std::make_shared<ScriptedDriver>();
-  driver->SetFrameGenerator([](int n) { return Room(n >= personFrom.load()); });
-  platform::InstallCaptureDrivers({driver});
+  explicit HeldUploadRun(bool changing) {
+    windowThread = std::this_thread::get_id();
+    server.Expect("watcher\n").Reply("200 hello").Expect("pw 1234\n").Reply("200 welcome");
+    server.Expect("QUIT\n").Reply("221 bye");
+    server.Start();
+    SetServerHostName();
+    EXPECT_TRUE(SetTestHostAddress(serverHostName, kAddress));
+    socketCalls.connect = HeldConnect;
+    headless::SetBlockingWaitHook([] {
+      std::lock_guard lock(holdMutex);
+      if (uploadHeld) uploadReleased = true;
+      holdChanged.notify_all();
+    });
+    platform::InstallResources(ProgramResources());
+    auto driver = std::make_shared<ScriptedDriver>();
+    if (changing) {
+      driver->SetFrameGenerator([](int n) { return Room(n % 100 >= 50); });
+    } else {
+      driver->SetFrameGenerator([](int n) { return Room(n >= personFrom.load()); });
+    }
+    platform::InstallCaptureDrivers({driver});
+  }
 
-  headless::ScriptDialog(kWelcomeDialog, {headless::PressEnter()});
-  headless::ScriptCommand(kMain, kArmCommand);
-  headless::ScriptDialog(kCredentialsDialog,
-                         {TypeText(kUserNameField, "watcher"), TypeText(kPasswordField, "pw 1234"),
-                          headless::PressEnter()});
-  headless::ScriptWaitUntil(
-      [] { return headless::Beeps().size() >= 27 && AlarmState.frameCounter.load() == 60; },
-      "the countdown and the warm-up are over");
-  headless::ScriptCall([] { personFrom = 0; });
-  headless::ScriptWaitUntil(UploadHeld, "the upload is under way");
-  headless::ScriptCommand(kMain, kDisarmCommand);
-  headless::ScriptDialog(kCredentialsDialog,
-                         {TypeText(kUserNameField, "watcher"), TypeText(kPasswordField, "pw 1234"),
-                          PressButton(IDOK)});
+  ~HeldUploadRun() {
+    headless::SetBlockingWaitHook(nullptr);
+    socketCalls.connect = kDefaultSocketCalls.connect;
+    server.Finish();
+  }
+
+  // Scripts the welcome, an accepted Arm, the countdown and warm-up, a frame that starts an
+  // upload, and a Disarm while that upload is still held on the alarm thread.
+  static void ScriptArmAndDisarmDuringAnUpload() {
+    headless::ScriptDialog(kWelcomeDialog, {headless::PressEnter()});
+    headless::ScriptCommand(kMain, kArmCommand);
+    headless::ScriptDialog(kCredentialsDialog,
+                           {TypeText(kUserNameField, "watcher"),
+                            TypeText(kPasswordField, "pw 1234"), headless::PressEnter()});
+    headless::ScriptWaitUntil(
+        [] { return headless::Beeps().size() >= 27 && AlarmState.frameCounter.load() == 60; },
+        "the countdown and the warm-up are over");
+    headless::ScriptCall([] { personFrom = 0; });
+    headless::ScriptWaitUntil(UploadHeld, "the upload is under way");
+    headless::ScriptCommand(kMain, kDisarmCommand);
+    headless::ScriptDialog(kCredentialsDialog,
+                           {TypeText(kUserNameField, "watcher"),
+                            TypeText(kPasswordField, "pw 1234"), PressButton(IDOK)});
+  }
+};
+
+std::vector<std::string> BoxTexts() {
+  std::vector<std::string> texts;
+  for (const auto& box : headless::Boxes()) texts.push_back(box.text);
+  return texts;
+}
+
+TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
+  HeldUploadRun run(false);
+  ASSERT_FALSE(run.scratch.path().empty());
+  ASSERT_TRUE(run.server.Listening());
+  HeldUploadRun::ScriptArmAndDisarmDuringAnUpload();
   bool threadEndedBeforeLogin = false;
   headless::ScriptCommand(kMain, kArmCommand);
   headless::ScriptDialog(kCredentialsDialog, {headless::CallInDialog([&](HWND) {
@@ -136,18 +167,39 @@ TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
   headless::ScriptCommand(kMain, kExitCommand);
 
   EXPECT_EQ(WinMain(kInstance, nullptr, nullptr, SW_SHOWNORMAL), 0);
-  headless::SetBlockingWaitHook(nullptr);
-  socketCalls.connect = kDefaultSocketCalls.connect;
-  server.Finish();
 
   EXPECT_TRUE(threadEndedBeforeLogin);
-  std::vector<std::string> texts;
-  for (const auto& box : headless::Boxes()) texts.push_back(box.text);
   std::vector<std::string> expected{" welcome", "Alarm is now OFF", "held back",
                                     "Alarm could not be turned on, try again"};
-  EXPECT_EQ(texts, expected);
+  EXPECT_EQ(BoxTexts(), expected);
   EXPECT_NE(headless::Boxes().at(2).thread, windowThread);  // asked for by the alarm thread
   EXPECT_EQ(alarmShellState.load(), Idle);
+}
+
+// Test right after a Disarm: the test run starts only once the earlier alarm thread has left
+// its grab loop, so it really runs to the first motion instead of finding the loop taken.
+TEST(AlarmRearm, ATestRightAfterADisarmWaitsForTheEarlierAlarmThread) {
+  HeldUploadRun run(true);
+  ASSERT_FALSE(run.scratch.path().empty());
+  ASSERT_TRUE(run.server.Listening());
+  HeldUploadRun::ScriptArmAndDisarmDuringAnUpload();
+  headless::ScriptCommand(kMain, kTestCommand);
+  bool framesShown = false;
+  bool restored = false;
+  headless::ScriptCall([&] {
+    framesShown = IsWindowVisible(baseFrame) && IsWindowVisible(afterFrame);
+    restored = !IsIconic(MainWindow);
+  });
+  headless::ScriptCommand(kMain, kExitCommand);
+
+  EXPECT_EQ(WinMain(kInstance, nullptr, nullptr, SW_SHOWNORMAL), 0);
+
+  EXPECT_TRUE(framesShown);
+  EXPECT_TRUE(restored);
+  EXPECT_EQ(AlarmState.motionDetected.load(), 0);  // reset after the test run
+  std::vector<std::string> expected{" welcome", "Alarm is now OFF", "held back"};
+  EXPECT_EQ(BoxTexts(), expected);
+  EXPECT_EQ(alarmShellState.load(), Tested);
 }
 
 }  // namespace
