@@ -34,7 +34,9 @@ using headless::TypeText;
 using platform::CaptureFrame;
 using platform::ScriptedDriver;
 
-constexpr char kAddress[] = "127.85.2.1";
+// Each test listens on its own loopback address, so the tests can run side by side.
+constexpr char kRearmAddress[] = "127.85.2.1";
+constexpr char kRetestAddress[] = "127.85.2.2";
 const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
 const headless::WindowRef kMain = [] { return MainWindow; };
 
@@ -95,15 +97,17 @@ bool UploadHeld() {
 // changes every 50 frames (`changing`) or shows a person from `personFrom` on.
 struct HeldUploadRun {
   testsupport::ScratchDirectory scratch;
-  testsupport::ScriptServer server{kAddress};
+  const char* address;
+  testsupport::ScriptServer server;
 
-  explicit HeldUploadRun(bool changing) {
+  HeldUploadRun(const char* serverAddress, bool changing)
+      : address(serverAddress), server(serverAddress) {
     windowThread = std::this_thread::get_id();
     server.Expect("watcher\n").Reply("200 hello").Expect("pw 1234\n").Reply("200 welcome");
     server.Expect("QUIT\n").Reply("221 bye");
-    server.Start();
+    if (server.Listening()) server.Start();  // a server that could not listen has no thread
     SetServerHostName();
-    EXPECT_TRUE(SetTestHostAddress(serverHostName, kAddress));
+    EXPECT_TRUE(SetTestHostAddress(serverHostName, address));
     socketCalls.connect = HeldConnect;
     headless::SetBlockingWaitHook([] {
       std::lock_guard lock(holdMutex);
@@ -123,7 +127,7 @@ struct HeldUploadRun {
   ~HeldUploadRun() {
     headless::SetBlockingWaitHook(nullptr);
     socketCalls.connect = kDefaultSocketCalls.connect;
-    server.Finish();
+    if (server.Listening()) server.Finish();
   }
 
   // Scripts the welcome, an accepted Arm, the countdown and warm-up, a frame that starts an
@@ -153,7 +157,7 @@ std::vector<std::string> BoxTexts() {
 }
 
 TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
-  HeldUploadRun run(false);
+  HeldUploadRun run(kRearmAddress, false);
   ASSERT_FALSE(run.scratch.path().empty());
   ASSERT_TRUE(run.server.Listening());
   HeldUploadRun::ScriptArmAndDisarmDuringAnUpload();
@@ -179,7 +183,7 @@ TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
 // Test right after a Disarm: the test run starts only once the earlier alarm thread has left
 // its grab loop, so it really runs to the first motion instead of finding the loop taken.
 TEST(AlarmRearm, ATestRightAfterADisarmWaitsForTheEarlierAlarmThread) {
-  HeldUploadRun run(true);
+  HeldUploadRun run(kRetestAddress, true);
   ASSERT_FALSE(run.scratch.path().empty());
   ASSERT_TRUE(run.server.Listening());
   HeldUploadRun::ScriptArmAndDisarmDuringAnUpload();
