@@ -15,6 +15,7 @@
 #include "platform/qt/qt_state.h"
 #include "platform/surface.h"
 #include "platform/threads.h"
+#include "platform/window_frame.h"
 
 namespace qtbackend::internal {
 
@@ -42,21 +43,8 @@ void ReadScreenSize() {
   }
 }
 
-// Widths of a window's frame: the sizing frame, or a thin border.
-void EdgesLocked(const Window& window, int* x, int* y) {
-  if (window.style & WS_THICKFRAME) {
-    *x = Metric(SM_CXFRAME);
-    *y = Metric(SM_CYFRAME);
-  } else if (window.style & (WS_BORDER | WS_DLGFRAME)) {
-    *x = Metric(SM_CXBORDER);
-    *y = Metric(SM_CYBORDER);
-  } else {
-    *x = *y = 0;
-  }
-}
-
-bool HasCaption(const Window& window) {
-  return (window.style & WS_CAPTION) == WS_CAPTION;
+platform::FrameShape ShapeOf(const Window& window) {
+  return {window.style, window.exStyle, window.menu != nullptr};
 }
 
 LONG Width(const RECT& r) {
@@ -93,14 +81,8 @@ int Metric(int index) {
 }
 
 RECT ClientAreaLocked(const Window& window) {
-  int ex, ey;
-  EdgesLocked(window, &ex, &ey);
-  int top =
-      ey + (HasCaption(window) ? Metric(SM_CYCAPTION) : 0) + (window.menu ? Metric(SM_CYMENU) : 0);
-  RECT area{ex, top, Width(window.rect) - ex, Height(window.rect) - ey};
-  if (area.right < area.left) area.right = area.left;
-  if (area.bottom < area.top) area.bottom = area.top;
-  return area;
+  return platform::FrameClientArea(ShapeOf(window), platform::ReadFrameMetrics(Metric),
+                                   Width(window.rect), Height(window.rect));
 }
 
 RECT ScreenRectLocked(const Window& window) {
@@ -793,27 +775,9 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
       std::lock_guard lock(S().mutex);
       Window* window = FindWindowLocked(handle);
       if (!window) return HTNOWHERE;
-      int px = static_cast<int16_t>(LOWORD(lParam));
-      int py = static_cast<int16_t>(HIWORD(lParam));
-      RECT screen = ScreenRectLocked(*window);
-      if (px < screen.left || px >= screen.right || py < screen.top || py >= screen.bottom) {
-        return HTNOWHERE;
-      }
-      int x = px - screen.left, y = py - screen.top;
-      int w = Width(screen), h = Height(screen);
-      int ex, ey;
-      EdgesLocked(*window, &ex, &ey);
-      bool left = x < ex, right = x >= w - ex, top = y < ey, bottom = y >= h - ey;
-      if ((window->style & WS_THICKFRAME) && (left || right || top || bottom)) {
-        if (top) return left ? HTTOPLEFT : right ? HTTOPRIGHT : HTTOP;
-        if (bottom) return left ? HTBOTTOMLEFT : right ? HTBOTTOMRIGHT : HTBOTTOM;
-        return left ? HTLEFT : HTRIGHT;
-      }
-      if (left || right || top || bottom) return HTBORDER;
-      int caption = HasCaption(*window) ? Metric(SM_CYCAPTION) : 0;
-      if (y < ey + caption) return HTCAPTION;
-      if (window->menu && y < ey + caption + Metric(SM_CYMENU)) return HTMENU;
-      return HTCLIENT;
+      return platform::FrameHitTest(ShapeOf(*window), platform::ReadFrameMetrics(Metric),
+                                    ScreenRectLocked(*window), static_cast<int16_t>(LOWORD(lParam)),
+                                    static_cast<int16_t>(HIWORD(lParam)));
     }
     default:
       return 0;
