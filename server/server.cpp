@@ -1,9 +1,12 @@
 #include "server/server.h"
 
+#include <sys/stat.h>
+
 #include <asio/post.hpp>
 #include <asio/strand.hpp>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "server/log.h"
 
@@ -11,9 +14,18 @@ namespace corvantis::server {
 
 namespace {
 
-// Makes the data directory before anything opens files in it.
+// Makes the data directory before anything opens files in it, and warns when others may
+// look into it.
 const ServerOptions& Prepared(const ServerOptions& options) {
   PrepareDataDir(options.dataDir);
+  struct stat status {};
+  if (::stat(options.dataDir.c_str(), &status) == 0 && (status.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+    WriteLog(options.log, "warning: the data directory " + options.dataDir.string() +
+                              " is open to group or others (mode " + mode +
+                              "); it holds the password hashes and every snapshot: chmod 700 it");
+  }
   return options;
 }
 

@@ -162,11 +162,14 @@ void SnapshotStore::NameFile(Item& item) {
   item.folder = dataDir_ / "snapshots" / folderName;
   std::unique_lock lock(foldersMutex_);
   if (!knownFolders_.contains(folderName)) {
-    std::error_code ec;
-    if (fs::create_directory(item.folder, ec)) {
-      if (!SyncDirectory(dataDir_ / "snapshots")) return item.Fail(ErrnoText("sync snapshots"));
-    } else if (ec) {
-      return item.Fail("cannot create " + item.folder.string() + ": " + ec.message());
+    bool created = false;
+    try {
+      created = MakePrivateFolder(item.folder);
+    } catch (const fs::filesystem_error& e) {
+      return item.Fail(e.what());
+    }
+    if (created && !SyncDirectory(dataDir_ / "snapshots")) {
+      return item.Fail(ErrnoText("sync snapshots"));
     }
     knownFolders_.insert(folderName);
   }
@@ -185,7 +188,7 @@ void SnapshotStore::NameFile(Item& item) {
 }
 
 void SnapshotStore::WriteFile(Item& item) {
-  item.fd = ::open(item.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  item.fd = CreatePrivateFile(item.temp);
   if (item.fd < 0) {
     item.temp.clear();
     return item.Fail(ErrnoText("cannot create the snapshot file"));
