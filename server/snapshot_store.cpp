@@ -25,10 +25,10 @@ std::string ErrnoText(const char* what) {
 }
 
 // Syncs a directory so the names created or renamed in it are on disk.
-bool SyncDirectory(const fs::path& dir) {
+bool SyncDirectory(const fs::path& dir, const DiskCalls& disk) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
+  const bool ok = disk.fsync(fd) == 0;
   ::close(fd);
   return ok;
 }
@@ -90,9 +90,11 @@ void RemoveStaleTemporaries(const fs::path& dataDir) {
   }
 }
 
-SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads)
+SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads,
+                             DiskCalls disk)
     : dataDir_(dataDir),
       maxBatch_(maxBatch ? maxBatch : 1),
+      disk_(disk),
       syncPool_(static_cast<std::size_t>(syncThreads > 0 ? syncThreads : 1)),
       db_(dataDir / Database::kFileName),
       insert_(db_.handle(),
@@ -162,13 +164,14 @@ void SnapshotStore::NameFile(Item& item) {
   item.folder = dataDir_ / "snapshots" / folderName;
   std::unique_lock lock(foldersMutex_);
   if (!knownFolders_.contains(folderName)) {
-    bool created = false;
     try {
-      created = MakePrivateFolder(item.folder);
+      MakePrivateFolder(item.folder);
     } catch (const fs::filesystem_error& e) {
       return item.Fail(e.what());
     }
-    if (created && !SyncDirectory(dataDir_ / "snapshots")) {
+    // The folder's name is durable once snapshots/ is synced with it inside, whether this
+    // upload made the folder or an earlier one did and then failed to sync it.
+    if (!SyncDirectory(dataDir_ / "snapshots", disk_)) {
       return item.Fail(ErrnoText("sync snapshots"));
     }
     knownFolders_.insert(folderName);
@@ -194,7 +197,7 @@ void SnapshotStore::WriteFile(Item& item) {
     return item.Fail(ErrnoText("cannot create the snapshot file"));
   }
   if (!WriteAll(item.fd, item.request.body)) return item.Fail(ErrnoText("cannot write"));
-  if (::fdatasync(item.fd) != 0) return item.Fail(ErrnoText("cannot sync"));
+  if (disk_.fdatasync(item.fd) != 0) return item.Fail(ErrnoText("cannot sync"));
   ::close(item.fd);
   item.fd = -1;
   item.result.sha256 = Sha256Hex(item.request.body);
@@ -213,7 +216,7 @@ void SnapshotStore::Commit(std::deque<std::unique_ptr<Item>>& batch) {
     item->temp.clear();
     folders[item->folder] = false;
   }
-  for (auto& [folder, synced] : folders) synced = SyncDirectory(folder);
+  for (auto& [folder, synced] : folders) synced = SyncDirectory(folder, disk_);
   for (auto& item : batch) {
     if (item->ok && !folders[item->folder]) item->Fail(ErrnoText("cannot sync the folder"));
   }

@@ -28,6 +28,8 @@
 #include <string_view>
 #include <thread>
 
+#include <unistd.h>
+
 #include <asio/thread_pool.hpp>
 
 #include "server/database.h"
@@ -49,11 +51,19 @@ struct StoreRequest {
   std::function<void(StoreResult)> done;
 };
 
+// The calls that put data on disk, which can fail for reasons outside the server; a test may
+// put another in place of one.
+struct DiskCalls {
+  int (*fsync)(int fd) = ::fsync;
+  int (*fdatasync)(int fd) = ::fdatasync;
+};
+
 class SnapshotStore {
  public:
   // Opens its own database connection, removes temporary files a crash left behind and
   // starts the writer thread. Throws std::runtime_error when the database cannot be opened.
-  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16);
+  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16,
+                DiskCalls disk = {});
   ~SnapshotStore();
   SnapshotStore(const SnapshotStore&) = delete;
   SnapshotStore& operator=(const SnapshotStore&) = delete;
@@ -67,18 +77,19 @@ class SnapshotStore {
   struct Item;
   void Run();
   void NameFile(Item& item);
-  static void WriteFile(Item& item);
+  void WriteFile(Item& item);
   void Commit(std::deque<std::unique_ptr<Item>>& batch);
   void InsertRows(std::deque<std::unique_ptr<Item>>& batch);
 
   const std::filesystem::path dataDir_;
   const std::size_t maxBatch_;
+  const DiskCalls disk_;
   asio::thread_pool syncPool_;  // stage 1
   Database db_;                 // used by the commit thread only
   Statement insert_;
 
   std::mutex foldersMutex_;
-  std::set<std::string> knownFolders_;  // user folders known to exist
+  std::set<std::string> knownFolders_;  // user folders known to exist and synced into snapshots/
   std::atomic<uint64_t> counter_{0};    // makes file names unique
 
   std::mutex mutex_;
