@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -42,7 +43,8 @@ constexpr const char* kUsage =
     "  --max-connections N connections served at once (default 1024)\n"
     "  --login-cache S     seconds a verified password is remembered (default 300; 0: off)\n"
     "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
-    "                      standard input, never from the command line\n"
+    "                      standard input (a line feed or CR LF ends it), never from the\n"
+    "                      command line\n"
     "  --hash-cost C       argon2id cost: interactive (default), moderate, or min (tests only)\n"
     "user remove NAME      remove an account (its snapshots stay)\n"
     "user list             list the accounts with their number of uploads\n";
@@ -139,9 +141,17 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
   return 0;
 }
 
-// Reads the new password: at a terminal twice without echo, otherwise one line.
-std::optional<std::string> ReadPassword() {
-  auto readLine = [](std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); };
+// Reads the new password: at a terminal twice without echo, otherwise one line. Nothing,
+// with `problem` saying why, when there is none.
+std::optional<std::string> ReadPassword(std::string& problem) {
+  auto readLine = [](std::string& line) {
+    if (!std::getline(std::cin, line)) return false;
+    // A line from a file or a program written elsewhere may end in CR LF; the CR is no
+    // part of the password (and no password typed at the camera can hold one).
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  };
+  problem = "no password on standard input";
   if (!isatty(STDIN_FILENO)) {
     std::string line;
     if (!readLine(line)) return std::nullopt;
@@ -161,7 +171,7 @@ std::optional<std::string> ReadPassword() {
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!ok) return std::nullopt;
   if (first != second) {
-    std::cerr << "corvantis-server: the passwords differ\n";
+    problem = "the passwords differ; no user added";
     return std::nullopt;
   }
   return first;
@@ -200,9 +210,10 @@ int UserCommand(const ServerOptions& options, const std::vector<std::string>& ar
       std::cerr << "corvantis-server: user " << EscapeForLog(name) << " exists\n";
       return 1;
     }
-    const auto password = ReadPassword();
+    std::string problem;
+    const auto password = ReadPassword(problem);
     if (!password) {
-      std::cerr << "corvantis-server: no password on standard input\n";
+      std::cerr << "corvantis-server: " << problem << "\n";
       return 1;
     }
     if (auto problem = PasswordProblem(*password)) {
@@ -219,18 +230,33 @@ int UserCommand(const ServerOptions& options, const std::vector<std::string>& ar
   return Usage("bad user command");
 }
 
+// Prints the usage for --help or -h anywhere. A command that would change the accounts
+// changes nothing then, and says so, and its status is not a success.
+std::optional<int> Help(const std::vector<std::string>& args) {
+  if (std::none_of(args.begin(), args.end(),
+                   [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {
+    return std::nullopt;
+  }
+  std::cout << kUsage;
+  const std::size_t at = !args.empty() && args[0] == "--data" ? 2 : 0;
+  if (args.size() > at + 1 && args[at] == "user") {
+    const std::string& verb = args[at + 1];
+    if (verb == "add" || verb == "remove") {
+      std::cerr << "corvantis-server: help asked for; no user "
+                << (verb == "add" ? "added" : "removed") << "\n";
+      return 2;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   ServerOptions options;
   std::size_t i = 0;
-  for (const auto& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-  }
+  if (const auto status = Help(args)) return *status;
   if (i < args.size() && args[i] == "--data") {
     if (i + 1 >= args.size()) return Usage("--data needs a directory");
     options.dataDir = args[i + 1];

@@ -11,7 +11,8 @@
 // `serve` prints "listening on ADDR:PORT" on standard output once it accepts connections
 // (the real port when PORT is 0), logs one line per connection on standard error and stops
 // on SIGINT or SIGTERM. `user add` reads the password from standard input: typed at a
-// terminal without echo (twice), or the first line of a pipe.
+// terminal without echo (twice), or the first line of a pipe (without its CR LF). --help
+// anywhere prints the usage and runs nothing; with `user add` or `user remove` it exits 2.
 #pragma once
 
 #include <cstdio>

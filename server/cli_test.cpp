@@ -1,6 +1,7 @@
 // The real corvantis-server program: accounts through its command line, then `serve`.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "server/accounts.h"
+#include "server/credentials.h"
+#include "server/database.h"
 #include "server/snapshot_store.h"
 #include "server/test_support.h"
 
@@ -20,12 +24,26 @@ namespace {
 
 using testing::TempDir;
 
-// The program running with pipes on its standard streams.
+// How the program is started.
+struct Launch {
+  std::vector<std::string> before;  // a program that runs it ("prlimit", "--nofile=...", "--")
+  bool terminal = false;            // standard input is a terminal (a pseudo-terminal)
+};
+
+// The program running with pipes on its standard streams (or a terminal for its input).
 class Program {
  public:
-  explicit Program(const std::vector<std::string>& args) {
+  explicit Program(const std::vector<std::string>& args, const Launch& launch = {}) {
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw 0;
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw 0;
+    if (launch.terminal) {
+      in[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (in[1] < 0 || grantpt(in[1]) || unlockpt(in[1])) throw 0;
+      in[0] = open(ptsname(in[1]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+      if (in[0] < 0) throw 0;
+    } else if (pipe2(in, O_CLOEXEC)) {
+      throw 0;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -41,13 +59,13 @@ class Program {
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> copy = launch.before;
+    copy.push_back(CORVANTIS_SERVER_BINARY);
+    copy.insert(copy.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    std::string binary = CORVANTIS_SERVER_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copy = args;
     for (auto& arg : copy) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, binary.c_str(), &actions, &attributes, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(in[0]);
@@ -88,14 +106,28 @@ class Program {
     return all;
   }
   std::string ReadAllErrors() {
-    std::string all;
+    std::string all = std::move(errors_);
     char chunk[4096];
     ssize_t n;
     while ((n = read(err_, chunk, sizeof chunk)) > 0)
       all.append(chunk, static_cast<std::size_t>(n));
     return all;
   }
+  // Reads standard error until it holds `text` (or ends, or ten seconds pass); returns
+  // what was read.
+  std::string ReadErrorsUntil(const std::string& text) {
+    while (errors_.find(text) == std::string::npos) {
+      pollfd ready{err_, POLLIN, 0};
+      char chunk[4096];
+      if (poll(&ready, 1, 10000) != 1) break;
+      const ssize_t n = read(err_, chunk, sizeof chunk);
+      if (n <= 0) break;
+      errors_.append(chunk, static_cast<std::size_t>(n));
+    }
+    return errors_;
+  }
   void Signal(int signal) { kill(pid_, signal); }
+  pid_t pid() const { return pid_; }
   // The exit status; -1 when the program did not exit normally.
   int Wait() {
     int status = 0;
@@ -109,6 +141,7 @@ class Program {
   int in_ = -1;
   FILE* out_ = nullptr;
   int err_ = -1;
+  std::string errors_;  // read from standard error and not yet handed out
 };
 
 // Runs the program to its end with `input` on standard input; returns its exit status.
@@ -196,6 +229,68 @@ TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
       RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "none"}, "secret1\n"), 2);
   // The password never comes from the command line.
   EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "secret1"}), 2);
+}
+
+// The account's stored hash, checked against a password.
+bool PasswordMatches(const std::string& data, const std::string& user,
+                     const std::string& password) {
+  Database db(std::filesystem::path(data) / Database::kFileName);
+  const auto hash = Accounts(db).FindHash(user);
+  return hash && VerifyPassword(*hash, password);
+}
+
+TEST(CommandLine, TakesAPipedPasswordWithoutItsCarriageReturn) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  EXPECT_EQ(
+      RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\r\n"), 0);
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+  EXPECT_FALSE(PasswordMatches(data, "alice", "secret1\r"));
+}
+
+TEST(CommandLine, HelpBesideAUserCommandChangesNothingAndSaysSo) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  std::string out, err;
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "--help"}, "secret1\n", &out, &err), 2);
+  EXPECT_TRUE(out.starts_with("usage: corvantis-server")) << out;
+  EXPECT_EQ(err, "corvantis-server: help asked for; no user added\n");
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "-h"}, "secret1\n"), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "user", "list"}, "", &out), 0);
+  EXPECT_EQ(out, "");
+
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\n"),
+            0);
+  EXPECT_EQ(RunProgram({"--data", data, "user", "remove", "alice", "--help"}, "", nullptr, &err),
+            2);
+  EXPECT_EQ(err, "corvantis-server: help asked for; no user removed\n");
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+}
+
+TEST(CommandLine, PasswordsThatDifferAtTheTerminalGiveOneError) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  for (const bool same : {false, true}) {
+    Program program({"--data", data, "user", "add", "alice", "--hash-cost", "min"},
+                    {.before = {}, .terminal = true});
+    // Typed only once the prompt shows: echo is off then, and nothing typed is flushed.
+    program.ReadErrorsUntil("Password: ");
+    program.Write("secret1\n");
+    program.ReadErrorsUntil("Password again: ");
+    program.Write(same ? "secret1\n" : "secret2\n");
+    const std::string output = program.ReadAllOutput();
+    const std::string errors = program.ReadAllErrors();
+    if (same) {
+      EXPECT_EQ(program.Wait(), 0);
+      EXPECT_EQ(output, "added alice\n");
+    } else {
+      EXPECT_EQ(program.Wait(), 1);
+      EXPECT_EQ(errors,
+                "Password: \nPassword again: \n"
+                "corvantis-server: the passwords differ; no user added\n");
+    }
+  }
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
 }
 
 }  // namespace
