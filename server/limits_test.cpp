@@ -23,6 +23,18 @@ std::string Upload(Client& client, const std::string& body) {
   return client.Receive();
 }
 
+TEST(Limits, LongUserNamesAreCutAndEscapedInTheLog) {
+  TestServer server;
+  auto client = server.Connect();
+  EXPECT_EQ(client->Exchange(std::string(1000, 'n') + " \x1b"), "331 Password, please.");
+  EXPECT_EQ(client->Exchange("secret1"), "300 Login incorrect.");
+  const std::string line = server.WaitForLog("outcome=login refused");
+  EXPECT_NE(line.find("user=" + std::string(64, 'n') + "...(+938 bytes) outcome"),
+            std::string::npos)
+      << line;
+  EXPECT_LT(line.size(), 250u);
+}
+
 TEST(Limits, FilesArePrivateWhateverTheUmaskAndAnOpenDataDirectoryIsReported) {
   ::umask(0);
   TestServer server;

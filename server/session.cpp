@@ -15,6 +15,8 @@ namespace {
 
 // Time a closing connection is given to deliver the last reply before its socket is closed.
 constexpr std::chrono::milliseconds kLingerTime{2000};
+// How much of a user name the log shows.
+constexpr std::size_t kLoggedNameBytes = 64;
 
 }  // namespace
 
@@ -235,8 +237,8 @@ void Session::OnStored(StoreResult result) {
   memoryHeld_ = false;
   services_.budget.Release(expected_);
   if (!result.stored) {
-    WriteLog(services_.options.log,
-             peer_ + " user=" + EscapeForLog(user_) + " store failed: " + result.error);
+    WriteLog(services_.options.log, peer_ + " user=" + EscapeForLog(user_, kLoggedNameBytes) +
+                                        " store failed: " + result.error);
   }
   if (done_) return;
   state_ = State::kReady;
@@ -270,8 +272,9 @@ void Session::Finish(const char* outcome, bool linger) {
   state_ = State::kDone;
   if (counted_) --services_.active;
   WriteLog(services_.options.log,
-           peer_ + " user=" + (user_.empty() ? "-" : EscapeForLog(user_)) + " outcome=" + outcome +
-               " uploads=" + std::to_string(uploads_) + " bytes=" + std::to_string(bytesStored_));
+           peer_ + " user=" + (user_.empty() ? "-" : EscapeForLog(user_, kLoggedNameBytes)) +
+               " outcome=" + outcome + " uploads=" + std::to_string(uploads_) +
+               " bytes=" + std::to_string(bytesStored_));
   ++timerGeneration_;
   timer_.cancel();
   std::error_code ec;
