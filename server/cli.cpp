@@ -25,7 +25,9 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: corvantis-server [--data DIR] serve [--listen ADDR:PORT] [--max-size BYTES]\n"
-    "                        [--idle-timeout SECONDS] [--threads N] [--max-connections N]\n"
+    "                        [--idle-timeout SECONDS] [--login-timeout SECONDS]\n"
+    "                        [--write-timeout SECONDS] [--min-body-rate BYTES] [--threads N]\n"
+    "                        [--max-connections N] [--max-per-address N]\n"
     "                        [--login-cache SECONDS]\n"
     "       corvantis-server [--data DIR] user add NAME [--hash-cost min|interactive|moderate]\n"
     "       corvantis-server [--data DIR] user remove NAME\n"
@@ -38,9 +40,13 @@ constexpr const char* kUsage =
     "                      prints \"listening on ADDR:PORT\" when ready, stops on SIGINT/SIGTERM\n"
     "  --listen ADDR:PORT  address to listen on; port 0 picks a free port\n"
     "  --max-size BYTES    largest snapshot accepted (default 16777216)\n"
-    "  --idle-timeout S    seconds a silent connection is kept (default 60)\n"
+    "  --idle-timeout S    seconds for each line to arrive whole (default 60)\n"
+    "  --login-timeout S   seconds from connecting to logging in (default 10)\n"
+    "  --write-timeout S   seconds for each reply to be taken (default 10)\n"
+    "  --min-body-rate B   bytes a second a snapshot must average after 10 s (default 8192)\n"
     "  --threads N         connection threads (default 1)\n"
-    "  --max-connections N connections served at once (default 1024)\n"
+    "  --max-connections N connections at once (default 1024, less if descriptors are few)\n"
+    "  --max-per-address N connections at once from one address (default 32)\n"
     "  --login-cache S     seconds a verified password is remembered (default 300; 0: off)\n"
     "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
     "                      standard input (a line feed or CR LF ends it), never from the\n"
@@ -96,25 +102,38 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
       const auto size = ParseNumber<std::size_t>(value);
       if (!size || *size == 0) return Usage("bad --max-size: " + value);
       options.maxSize = *size;
-    } else if (option == "--idle-timeout" || option == "--login-cache") {
+    } else if (option == "--idle-timeout" || option == "--login-timeout" ||
+               option == "--write-timeout" || option == "--login-cache") {
       double seconds = -1;
       try {
         seconds = std::stod(value);
       } catch (const std::exception&) {
       }
       if (!(seconds >= 0 && seconds < 1e7)) return Usage("bad " + option + ": " + value);
+      const std::chrono::milliseconds millis(static_cast<int64_t>(seconds * 1000));
       if (option == "--idle-timeout") {
-        options.idleTimeout = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+        options.idleTimeout = millis;
+      } else if (option == "--login-timeout") {
+        options.loginTimeout = millis;
+      } else if (option == "--write-timeout") {
+        options.writeTimeout = millis;
       } else {
         options.loginCacheTime = std::chrono::seconds(static_cast<int64_t>(seconds));
       }
-    } else if (option == "--threads" || option == "--max-connections") {
+    } else if (option == "--min-body-rate") {
+      const auto rate = ParseNumber<std::size_t>(value);
+      if (!rate) return Usage("bad --min-body-rate: " + value);
+      options.minBodyRate = *rate;
+    } else if (option == "--threads" || option == "--max-connections" ||
+               option == "--max-per-address") {
       const auto count = ParseNumber<int>(value);
       if (!count || *count < 1) return Usage("bad " + option + ": " + value);
       if (option == "--threads") {
         options.ioThreads = *count;
-      } else {
+      } else if (option == "--max-connections") {
         options.maxConnections = static_cast<std::size_t>(*count);
+      } else {
+        options.maxPerClient = static_cast<std::size_t>(*count);
       }
     } else {
       return Usage("unknown option for serve: " + option);

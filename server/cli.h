@@ -1,8 +1,9 @@
 // The command line of corvantis-server:
 //
 //   corvantis-server [--data DIR] serve [--listen ADDR:PORT] [--max-size BYTES]
-//                    [--idle-timeout SECONDS] [--threads N] [--max-connections N]
-//                    [--login-cache SECONDS]
+//                    [--idle-timeout SECONDS] [--login-timeout SECONDS]
+//                    [--write-timeout SECONDS] [--min-body-rate BYTES] [--threads N]
+//                    [--max-connections N] [--max-per-address N] [--login-cache SECONDS]
 //   corvantis-server [--data DIR] user add NAME [--hash-cost min|interactive|moderate]
 //   corvantis-server [--data DIR] user remove NAME
 //   corvantis-server [--data DIR] user list

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -229,6 +231,9 @@ TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
       RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "none"}, "secret1\n"), 2);
   // The password never comes from the command line.
   EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "secret1"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--login-timeout", "soon"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--max-per-address", "0"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--min-body-rate", "-1"}), 2);
 }
 
 // The account's stored hash, checked against a password.
@@ -291,6 +296,29 @@ TEST(CommandLine, PasswordsThatDifferAtTheTerminalGiveOneError) {
     }
   }
   EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+}
+
+TEST(CommandLine, ServeRaisesTheDescriptorLimitAndFitsItsConnectionsInIt) {
+  TempDir dir;
+  const std::string address = testing::TestAddress();
+  Program server({"--data", dir.path().string(), "serve", "--listen", address + ":0"},
+                 {.before = {"/usr/bin/prlimit", "--nofile=256:600", "--"}, .terminal = false});
+  const std::string ready = server.ReadLine();
+  ASSERT_TRUE(ready.starts_with("listening on " + address + ":")) << ready;
+  std::ifstream limits("/proc/" + std::to_string(server.pid()) + "/limits");
+  std::string line;
+  while (std::getline(limits, line) && !line.starts_with("Max open files")) {
+  }
+  std::istringstream fields(line.substr(std::string("Max open files").size()));
+  std::string soft, hard;
+  fields >> soft >> hard;
+  EXPECT_EQ(soft, "600");
+  EXPECT_EQ(hard, "600");
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0);
+  const std::string log = server.ReadAllErrors();
+  EXPECT_NE(log.find("at most 504 connections: the descriptor limit is 600"), std::string::npos)
+      << log;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <memory>
 #include <mutex>
@@ -11,8 +12,12 @@
 #include <vector>
 
 #include "server/body_budget.h"
+#include "server/connection_table.h"
 #include "server/data_dir.h"
-#include "server/login_guard.h"
+#include "server/descriptors.h"
+#include "server/log_limiter.h"
+#include "server/login_gate.h"
+#include "server/login_throttle.h"
 #include "server/options.h"
 #include "server/password_checker.h"
 #include "server/session.h"
@@ -22,8 +27,9 @@ namespace corvantis::server {
 
 class Server {
  public:
-  // Prepares the data directory and takes its lock, opens the database. Throws
-  // std::runtime_error (or std::filesystem::filesystem_error) when it cannot.
+  // Raises the descriptor limit, prepares the data directory and takes its lock, opens the
+  // database. Throws std::runtime_error (or std::filesystem::filesystem_error) when it
+  // cannot.
   explicit Server(ServerOptions options);
   // Stops, waits for the connections to end and for every accepted upload to be stored.
   ~Server();
@@ -39,8 +45,15 @@ class Server {
   // Returns when the server's threads have ended (after Stop).
   void Wait();
 
+  // The connections held now (for tests and benchmarks).
+  ConnectionTable& connections() { return connections_; }
+  // The options in force, the connection limit worked out.
+  const ServerOptions& options() const { return options_; }
+
  private:
   void Accept();
+  void Admit(asio::ip::tcp::socket socket);
+  void OutOfDescriptors(const std::error_code& error);
   void Forget(Session* session);
 
   ServerOptions options_;
@@ -48,9 +61,14 @@ class Server {
   SnapshotStore store_;
   PasswordChecker checker_;
   LoginThrottle throttle_;
+  LoginGate logins_;
   BodyBudget budget_;
-  std::atomic<std::size_t> active_{0};
+  ConnectionTable connections_;
   SessionServices services_;
+  SpareDescriptor spare_;
+  LogLimiter refusalLog_;
+  LogLimiter exhaustionLog_;
+  uint64_t refusedWithSpare_ = 0;  // refused for want of descriptors since the last log line
 
   std::mutex mutex_;
   bool stopping_ = false;
@@ -58,6 +76,7 @@ class Server {
 
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer acceptPause_;  // accepting waits out a lack of descriptors
   std::vector<std::thread> threads_;
 };
 

@@ -1,0 +1,87 @@
+// The login gate: what it answers at once, and the checks it takes back.
+#include "server/login_gate.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "server/test_support.h"
+
+namespace corvantis::server {
+namespace {
+
+using namespace std::chrono_literals;
+using Outcome = LoginGate::Outcome;
+
+// A gate over a data directory with one account, allowing two attempts per client.
+struct Gate {
+  Gate() { testing::AddUser(dir.path(), "alice", "secret1"); }
+  testing::TempDir dir;
+  PasswordChecker checker{dir.path(), 300s};
+  LoginThrottle throttle{{2, 10, 60s, 100}};
+  LoginGate gate{throttle, checker, {1, 4, 64}};
+};
+
+TEST(LoginGate, AnswersAtOnceWhatNeedsNoCheck) {
+  Gate g;
+  LoginGate::Ticket ticket = 0;
+  std::promise<LoginGate::Answer> checked;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.1", "alice", "secret1", [&](LoginGate::Answer a) { checked.set_value(std::move(a)); },
+      ticket));
+  const auto first = checked.get_future().get();
+  EXPECT_EQ(first.outcome, Outcome::kAccepted);
+  EXPECT_EQ(first.stamp, g.checker.Stamp("alice"));
+
+  // Verified a moment ago: answered on the caller's thread.
+  auto again = g.gate.Begin(
+      "10.0.0.1", "alice", "secret1", [](LoginGate::Answer) {}, ticket);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->outcome, Outcome::kAccepted);
+  // Names and passwords no account can have: refused unchecked, counted for the client.
+  EXPECT_EQ(g.gate.Begin("10.0.0.2", "bob", "secret1", {}, ticket)->outcome, Outcome::kRefused);
+  EXPECT_EQ(g.gate.Begin("10.0.0.2", "alice", "abc", {}, ticket)->outcome, Outcome::kRefused);
+  EXPECT_EQ(g.gate.Begin("10.0.0.2", "alice", "secret1", {}, ticket)->outcome, Outcome::kThrottled);
+
+  EXPECT_TRUE(g.gate.StillValid("alice", first.stamp));
+  testing::RemoveUser(g.dir.path(), "alice");
+  EXPECT_FALSE(g.gate.StillValid("alice", first.stamp));
+}
+
+TEST(LoginGate, TakesBackTheCheckOfAClientThatHasGone) {
+  Gate g;
+  // The one checker thread is held inside the first check's answer.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<Outcome> first;
+  LoginGate::Ticket ticket = 0;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.1", "alice", "wrong1",
+      [&](LoginGate::Answer a) {
+        first.set_value(a.outcome);
+        released.wait();
+      },
+      ticket));
+  bool secondAnswered = false;
+  LoginGate::Ticket second = 0;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.1", "alice", "wrong2", [&](LoginGate::Answer) { secondAnswered = true; }, second));
+  // Two attempts in hand: a third waits for one of them to end.
+  EXPECT_EQ(g.gate.Begin("10.0.0.1", "alice", "wrong3", {}, ticket)->outcome,
+            Outcome::kTooManyAtOnce);
+
+  // The second's client has gone: its check never runs, and its place is free again.
+  g.gate.Cancel(second);
+  std::promise<Outcome> third;
+  EXPECT_FALSE(g.gate.Begin(
+      "10.0.0.1", "alice", "wrong3", [&](LoginGate::Answer a) { third.set_value(a.outcome); },
+      ticket));
+  release.set_value();
+  g.gate.Stop();
+  EXPECT_EQ(first.get_future().get(), Outcome::kRefused);
+  EXPECT_EQ(third.get_future().get(), Outcome::kRefused);
+  EXPECT_FALSE(secondAnswered);
+}
+
+}  // namespace
+}  // namespace corvantis::server
