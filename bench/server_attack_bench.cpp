@@ -9,6 +9,7 @@
 //   - a process out of descriptors while a client connects every 10 ms: the share of a core
 //     the whole process uses (goal: under a tenth) and the clients refused politely.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -310,9 +311,10 @@ void BM_OutOfDescriptors(benchmark::State& state) {
   ::getrlimit(RLIMIT_NOFILE, &saved);
   rlimit low = saved;
   low.rlim_cur = static_cast<rlim_t>(*std::max_element(clients.begin(), clients.end()) + 16);
+  const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   ::setrlimit(RLIMIT_NOFILE, &low);
-  std::vector<int> taken;
-  for (int fd; (fd = ::dup(0)) >= 0;) taken.push_back(fd);
+  std::vector<int> taken{null};
+  for (int fd; (fd = ::dup(null)) >= 0;) taken.push_back(fd);
 
   int refused = 0;
   double share = 0;

@@ -276,9 +276,10 @@ TEST(Limits, WithoutDescriptorsNewClientsAreStillRefusedPolitely) {
   ::getrlimit(RLIMIT_NOFILE, &saved);
   rlimit low = saved;
   low.rlim_cur = static_cast<rlim_t>(HighestDescriptor() + 8);
+  const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-  std::vector<int> taken;
-  for (int fd; (fd = ::dup(0)) >= 0;) taken.push_back(fd);
+  std::vector<int> taken{null};
+  for (int fd; (fd = ::dup(null)) >= 0;) taken.push_back(fd);
   ASSERT_EQ(errno, EMFILE);
 
   sockaddr_in address{};
