@@ -34,7 +34,8 @@ std::optional<LoginGate::Answer> LoginGate::Begin(const std::string& client,
     throttle_.Finish(client, "", LoginThrottle::Result::kFailed, false);
     return Answer{Outcome::kRefused, {}};
   }
-  switch (throttle_.Admit(client, user)) {
+  bool known = false;
+  switch (throttle_.Admit(client, user, LoginThrottle::Clock::now(), &known)) {
     case LoginThrottle::Verdict::kThrottled:
       return Answer{Outcome::kThrottled, {}};
     case LoginThrottle::Verdict::kTooManyAtOnce:
@@ -47,15 +48,16 @@ std::optional<LoginGate::Answer> LoginGate::Begin(const std::string& client,
     throttle_.Finish(client, user, LoginThrottle::Result::kSucceeded, true);
     return Answer{Outcome::kAccepted, std::move(*stamp)};
   }
-  return Queue(client, user, std::move(password), std::move(done), ticket);
+  return Queue(known, client, user, std::move(password), std::move(done), ticket);
 }
 
-std::optional<LoginGate::Answer> LoginGate::Queue(const std::string& client,
+std::optional<LoginGate::Answer> LoginGate::Queue(bool known, const std::string& client,
                                                   const std::string& user, std::string password,
                                                   Done done, Ticket& ticket) {
   ticket = nextTicket_++;
-  const auto pushed =
-      queue_.Push(client, ticket, Check{client, user, std::move(password), std::move(done)});
+  // A client known to the account goes in the lane served first.
+  const auto pushed = queue_.Push(known ? 0 : 1, client, ticket,
+                                  Check{client, user, std::move(password), std::move(done)});
   if (pushed == FairQueue<Check>::Pushed::kQueued) return std::nullopt;
   throttle_.Finish(client, user, LoginThrottle::Result::kDropped, false);
   return Answer{
@@ -77,7 +79,8 @@ bool LoginGate::StillValid(const std::string& user, const std::string& stamp) {
 
 void LoginGate::Work() {
   while (auto next = queue_.Pop()) {
-    auto& [client, check] = *next;
+    const std::string& client = next->client;
+    Check& check = next->item;
     PasswordChecker::Verdict verdict;
     try {
       verdict = checker_.Verify(check.user, check.password);
@@ -88,7 +91,7 @@ void LoginGate::Work() {
         client, check.user,
         verdict.ok ? LoginThrottle::Result::kSucceeded : LoginThrottle::Result::kFailed,
         verdict.accountExists);
-    queue_.Done(client);
+    queue_.Done(*next);
     check.done(verdict.ok ? Answer{Outcome::kAccepted, std::move(verdict.stamp)}
                           : Answer{Outcome::kRefused, {}});
   }

@@ -1,8 +1,10 @@
 // The one way in for every front end that takes a user name and a password. Each attempt is
 // counted before any hashing (LoginThrottle); a password verified a moment ago is answered
 // at once (PasswordChecker's cache); every other check waits its turn in a queue that serves
-// clients in turn and is bounded per client and in all, and runs on threads of its own. A
-// check whose client has gone is taken back unrun.
+// clients in turn and is bounded per client and in all, and runs on threads of its own.
+// Checks from a client that has logged in to that account before are served first, so a
+// flood of guesses from elsewhere cannot hold back a camera the server knows. A check whose
+// client has gone is taken back unrun.
 #pragma once
 
 #include <atomic>
@@ -67,7 +69,7 @@ class LoginGate {
     Done done;
   };
   void Work();
-  std::optional<Answer> Queue(const std::string& client, const std::string& user,
+  std::optional<Answer> Queue(bool known, const std::string& client, const std::string& user,
                               std::string password, Done done, Ticket& ticket);
 
   LoginThrottle& throttle_;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <mutex>
+#include <vector>
 
 #include "server/test_support.h"
 
@@ -15,9 +17,11 @@ using Outcome = LoginGate::Outcome;
 
 // A gate over a data directory with one account, allowing two attempts per client.
 struct Gate {
-  Gate() { testing::AddUser(dir.path(), "alice", "secret1"); }
+  explicit Gate(std::chrono::seconds remembered = 300s) : checker(dir.path(), remembered) {
+    testing::AddUser(dir.path(), "alice", "secret1");
+  }
   testing::TempDir dir;
-  PasswordChecker checker{dir.path(), 300s};
+  PasswordChecker checker;
   LoginThrottle throttle{{2, 10, 60s, 100}};
   LoginGate gate{throttle, checker, {1, 4, 64}};
 };
@@ -81,6 +85,39 @@ TEST(LoginGate, TakesBackTheCheckOfAClientThatHasGone) {
   EXPECT_EQ(first.get_future().get(), Outcome::kRefused);
   EXPECT_EQ(third.get_future().get(), Outcome::kRefused);
   EXPECT_FALSE(secondAnswered);
+}
+
+TEST(LoginGate, ServesAClientKnownToTheAccountBeforeOthers) {
+  Gate g(0s);  // nothing remembered: every login is checked
+  LoginGate::Ticket ticket = 0;
+  std::promise<Outcome> before;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.9", "alice", "secret1", [&](LoginGate::Answer a) { before.set_value(a.outcome); },
+      ticket));
+  ASSERT_EQ(before.get_future().get(), Outcome::kAccepted);
+
+  // Guesses from elsewhere wait behind a check that holds the one checker thread.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.1.1", "alice", "wrong1", [&](LoginGate::Answer) { released.wait(); }, ticket));
+  std::mutex mutex;
+  std::vector<std::string> order;
+  auto note = [&](const char* who) {
+    return [&, who](LoginGate::Answer) {
+      std::lock_guard lock(mutex);
+      order.push_back(who);
+    };
+  };
+  for (int i = 2; i <= 4; ++i) {
+    ASSERT_FALSE(g.gate.Begin("10.0.1." + std::to_string(i), "alice", "wrong" + std::to_string(i),
+                              note("guess"), ticket));
+  }
+  // The client that logged in before comes last and is served first.
+  ASSERT_FALSE(g.gate.Begin("10.0.0.9", "alice", "secret1", note("camera"), ticket));
+  release.set_value();
+  g.gate.Stop();
+  EXPECT_EQ(order, (std::vector<std::string>{"camera", "guess", "guess", "guess"}));
 }
 
 }  // namespace

@@ -63,18 +63,19 @@ LoginThrottle::Verdict LoginThrottle::Table::Judge(const Entry& entry, bool coun
 }
 
 LoginThrottle::Verdict LoginThrottle::Admit(const std::string& client, const std::string& account,
-                                            Clock::time_point now) {
+                                            Clock::time_point now, bool* known) {
   std::lock_guard lock(mutex_);
   Entry& byClient = clients_.Touch(client, now);
   Verdict verdict = clients_.Judge(byClient, true);
   Entry* byAccount = nullptr;
+  bool trusted = false;
   if (verdict == Verdict::kAdmitted && !account.empty()) {
     byAccount = &accounts_.Touch(account, now);
-    const auto& trusted = byAccount->trusted;
-    if (std::find(trusted.begin(), trusted.end(), client) == trusted.end()) {
-      verdict = accounts_.Judge(*byAccount, false);
-    }
+    trusted = std::find(byAccount->trusted.begin(), byAccount->trusted.end(), client) !=
+              byAccount->trusted.end();
+    if (!trusted) verdict = accounts_.Judge(*byAccount, false);
   }
+  if (known) *known = trusted;
   if (verdict == Verdict::kAdmitted) {
     ++byClient.inHand;
     if (byAccount) ++byAccount->inHand;

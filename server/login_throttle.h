@@ -49,9 +49,10 @@ class LoginThrottle {
 
   // Whether `client` may have a password for `account` checked now. An empty `account`
   // stands for a name no account can have; it is counted for the client only. When
-  // admitted, the attempt is in hand until Finish.
+  // admitted, the attempt is in hand until Finish. `known`, if given, tells whether the
+  // client has logged in to the account before.
   Verdict Admit(const std::string& client, const std::string& account,
-                Clock::time_point now = Clock::now());
+                Clock::time_point now = Clock::now(), bool* known = nullptr);
   // Ends an admitted attempt. A failure counts for the client, and for the account when
   // `accountExists` (so made-up names fill no table).
   void Finish(const std::string& client, const std::string& account, Result result,

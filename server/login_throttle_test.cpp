@@ -79,7 +79,11 @@ TEST(LoginThrottle, GuessesAtAnAccountDoNotLockOutAClientThatLoggedIn) {
   for (int i = 0; i < 3; ++i) Fail(throttle, "198.51.100." + std::to_string(i), "camera");
   EXPECT_EQ(throttle.Admit("198.51.100.50", "camera", t0 + 1s), Verdict::kThrottled);
   // The camera's own address still gets its check, and its success ends the block.
-  ASSERT_EQ(throttle.Admit("192.0.2.7", "camera", t0 + 1s), Verdict::kAdmitted);
+  bool known = false;
+  ASSERT_EQ(throttle.Admit("198.51.100.9", "nobody", t0 + 1s, &known), Verdict::kAdmitted);
+  EXPECT_FALSE(known);
+  ASSERT_EQ(throttle.Admit("192.0.2.7", "camera", t0 + 1s, &known), Verdict::kAdmitted);
+  EXPECT_TRUE(known);
   throttle.Finish("192.0.2.7", "camera", Result::kSucceeded, true, t0 + 1s);
   EXPECT_EQ(throttle.Admit("198.51.100.50", "camera", t0 + 1s), Verdict::kAdmitted);
 }
