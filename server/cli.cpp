@@ -119,6 +119,9 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
     }
   }
   options.log = StderrLogSink();
+  // Without a terminal the log goes to a pipe or socket whose reader may go away (a log
+  // collector restarting); writing there must fail, not end the server with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
 
   // The signals are taken by sigwait below; every thread the server starts inherits the mask.
   sigset_t signals;

@@ -60,7 +60,7 @@ class Program {
   ~Program() {
     if (in_ >= 0) close(in_);
     fclose(out_);
-    close(err_);
+    if (err_ >= 0) close(err_);
     if (pid_ > 0) Wait();
   }
 
@@ -95,6 +95,11 @@ class Program {
       all.append(chunk, static_cast<std::size_t>(n));
     return all;
   }
+  // The reader of standard error goes away, as a log collector that stops.
+  void CloseErrors() {
+    close(err_);
+    err_ = -1;
+  }
   void Signal(int signal) { kill(pid_, signal); }
   // The exit status; -1 when the program did not exit normally.
   int Wait() {
@@ -124,6 +129,15 @@ int RunProgram(const std::vector<std::string>& args, const std::string& input = 
   return program.Wait();
 }
 
+// Reads the line by which `serve` says it listens on `address`; gives the endpoint.
+void WaitUntilListening(Program& server, const std::string& address,
+                        asio::ip::tcp::endpoint& endpoint) {
+  const std::string ready = server.ReadLine();
+  ASSERT_TRUE(ready.starts_with("listening on " + address + ":")) << ready;
+  const auto port = static_cast<uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
+  endpoint = asio::ip::tcp::endpoint(asio::ip::make_address(address), port);
+}
+
 TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   TempDir dir;
   const std::string data = (dir.path() / "new" / "data").string();  // created when missing
@@ -149,10 +163,8 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
 
   const std::string address = testing::TestAddress();
   Program server({"--data", data, "serve", "--listen", address + ":0"});
-  const std::string ready = server.ReadLine();
-  ASSERT_TRUE(ready.starts_with("listening on " + address + ":")) << ready;
-  const auto port = static_cast<uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
-  const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address), port);
+  asio::ip::tcp::endpoint endpoint;
+  ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
   {
     testing::Client client(endpoint, address);
     EXPECT_EQ(client.Exchange("alice"), "331 Password, please.");
@@ -180,6 +192,29 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   EXPECT_EQ(rows[0].sha256, Sha256Hex("JPEG"));
   EXPECT_EQ(RunProgram({"--data", data, "user", "list"}, "", &out), 0);
   EXPECT_NE(out.find("1 uploads"), std::string::npos);
+}
+
+TEST(CommandLine, KeepsServingWhenTheReaderOfItsLogGoes) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  ASSERT_EQ(RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\n"),
+            0);
+  const std::string address = testing::TestAddress();
+  Program server({"--data", data, "serve", "--listen", address + ":0"});
+  asio::ip::tcp::endpoint endpoint;
+  ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
+  server.CloseErrors();
+  // Each connection that ends writes a log line into the broken pipe.
+  for (int round = 0; round < 2; ++round) {
+    testing::Client client(endpoint, address);
+    EXPECT_EQ(client.Exchange("alice"), "331 Password, please.");
+    EXPECT_EQ(client.Exchange("secret1"), "200 Welcome, alice.");
+    EXPECT_EQ(client.Exchange("QUIT"), "221 Bye.");
+    EXPECT_EQ(client.Receive(), "");
+  }
+  // Stopping logs a line too; the server still ends normally.
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
