@@ -3,8 +3,9 @@
 // test presses every button itself and keeps a picture of the welcome dialog as it was on
 // the screen.
 #include <gtest/gtest.h>
-#include <vfw.h>
 #include <windows.h>
+// The capture interface needs the types <windows.h> declares.
+#include <vfw.h>
 
 #include <cstring>
 #include <string>
