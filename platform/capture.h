@@ -8,8 +8,9 @@
 
 #if defined(_WIN32)
 // On Windows the system declares all of this itself.
-#include <vfw.h>
 #include <windows.h>
+// (after <windows.h>, whose types it uses)
+#include <vfw.h>
 #else
 
 // Capability record of the connected driver (44 bytes: handles are kept as 32-bit values).

@@ -8,8 +8,9 @@
 
 #if defined(_WIN32)
 // On Windows the system declares all of this itself.
-#include <commctrl.h>
 #include <windows.h>
+// (after <windows.h>, whose types it uses)
+#include <commctrl.h>
 #else
 
 typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
