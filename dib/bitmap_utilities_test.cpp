@@ -62,6 +62,15 @@ std::vector<BYTE> RandomFrame(int width, int height, unsigned seed) {
   return bytes;
 }
 
+// A device bitmap in the screen's format. (A memory context starts with a one-pixel
+// monochrome bitmap, so a bitmap compatible with it would be monochrome.)
+HBITMAP ScreenBitmap(int width, int height) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}
+
 COLORREF PixelOf(HBITMAP bitmap, int x, int y) {
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, bitmap);
@@ -160,7 +169,7 @@ TEST(BitmapUtilities, DuplicatePaletteCopiesEntriesAndRefusesEmptyPalettes) {
 }
 
 TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
-  HBITMAP bitmap = CreateCompatibleBitmap(nullptr, 320, 240);
+  HBITMAP bitmap = ScreenBitmap(320, 240);
   HPALETTE palette = MakePalette({{9, 9, 9, 0}});
   HGLOBAL dib = PackedDibFromBitmap(bitmap, BI_RGB, 0, palette);
   ASSERT_NE(dib, nullptr);
@@ -182,7 +191,7 @@ TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
   EXPECT_TRUE(DeleteObject(palette));
 
   // Eight bits bring a full colour table; odd widths pad their rows.
-  HBITMAP odd = CreateCompatibleBitmap(nullptr, 321, 2);
+  HBITMAP odd = ScreenBitmap(321, 2);
   dib = PackedDibFromBitmap(odd, BI_RGB, 8, nullptr);
   ASSERT_NE(dib, nullptr);
   EXPECT_EQ(GlobalSize(dib), 40u + 1024 + 324 * 2);
@@ -237,7 +246,7 @@ TEST(BitmapUtilities, EveryDepthKeepsTheColoursItCanHold) {
       RGB(128, 128, 128), RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(255, 255, 0),
       RGB(0, 0, 255),     RGB(255, 0, 255), RGB(0, 255, 255), RGB(255, 255, 255)};
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP source = CreateCompatibleBitmap(dc, 16, 3);
+  HBITMAP source = ScreenBitmap(16, 3);
   HGDIOBJ old = SelectObject(dc, source);
   for (int x = 0; x < 16; ++x) {
     HBRUSH brush = CreateSolidBrush(colors[x]);

@@ -1,7 +1,6 @@
 #include "snapshot/snapshot_writer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <jpeglib.h>
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -121,14 +121,26 @@ std::vector<unsigned char> FileBytes(const char* name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A new directory of the caller's own under the system's temporary directory; empty when
+// none could be made.
+std::filesystem::path NewDirectory() {
+  std::random_device random;
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::temp_directory_path(error);
+  for (int attempt = 0; !error && attempt < 100; ++attempt) {
+    std::filesystem::path path = parent / ("snapshot-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(path, error)) return path;
+  }
+  return {};
+}
+
 // Every test runs in a fresh directory of its own, with the C library's file calls.
 class SnapshotWriterTest : public testing::Test {
  protected:
   void SetUp() override {
     previous_ = std::filesystem::current_path();
-    char pattern[] = "/tmp/snapshot-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
+    directory_ = NewDirectory();
+    ASSERT_FALSE(directory_.empty());
     std::filesystem::current_path(directory_);
     videoWidth = 320;
     videoHeight = 240;
@@ -291,14 +303,16 @@ TEST_F(SnapshotWriterTest, FileCallsAndTheirFailures) {
   EXPECT_FALSE(std::filesystem::exists("Temp.jpeg"));
 }
 
-FILE* OpenFullDevice(const char*, const char*) {
-  return std::fopen("/dev/full", "wb");
+// A stream open for reading only: every write to it fails.
+FILE* OpenReadOnly(const char*, const char*) {
+  if (FILE* made = std::fopen("read-only", "wb")) std::fclose(made);
+  return std::fopen("read-only", "rb");
 }
 
 TEST_F(SnapshotWriterTest, LibraryErrorEndsTheProcessWithStatusOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const Frame frame = BlueOverRed(320, 240, 64);
-  snapshotFileCalls.open = OpenFullDevice;  // every write fails: no space left
+  snapshotFileCalls.open = OpenReadOnly;
   EXPECT_EXIT(WriteSnapshot(frame.bytes.data(), 70), testing::ExitedWithCode(1),
               "Output file write error");
 }

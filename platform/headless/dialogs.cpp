@@ -17,22 +17,6 @@ namespace {
 
 constexpr const char* kDialogClass = "#32770";
 
-const char* ClassNameOf(ControlClass kind) {
-  switch (kind) {
-    case ControlClass::kButton:
-      return "Button";
-    case ControlClass::kEdit:
-      return "Edit";
-    case ControlClass::kStatic:
-      return "Static";
-    case ControlClass::kTrackbar:
-      return "msctls_trackbar32";
-    case ControlClass::kComboBox:
-      return "ComboBox";
-  }
-  return "Static";
-}
-
 // Under the lock: the dialog data of a window, or null.
 DialogData* DataLocked(HWND window) {
   Window* w = FindWindowLocked(window);
@@ -153,7 +137,7 @@ void RegisterDialogClasses() {
     cls.lpfnWndProc = ControlProc;
     for (ControlClass kind : {ControlClass::kButton, ControlClass::kEdit, ControlClass::kStatic,
                               ControlClass::kTrackbar, ControlClass::kComboBox}) {
-      cls.lpszClassName = ClassNameOf(kind);
+      cls.lpszClassName = platform::ControlClassName(kind);
       RegisterClassA(&cls);
     }
   });
@@ -495,9 +479,10 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   HWND firstTabStop = nullptr;
   for (const platform::ControlTemplate& control : dialog->controls) {
     HWND child = CreateWindowExA(
-        0, ClassNameOf(control.controlClass), control.text.c_str(), control.style | WS_CHILD,
-        UnitsToX(control.x), UnitsToY(control.y), UnitsToX(control.cx), UnitsToY(control.cy),
-        window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
+        0, platform::ControlClassName(control.controlClass), control.text.c_str(),
+        control.style | WS_CHILD, UnitsToX(control.x), UnitsToY(control.y), UnitsToX(control.cx),
+        UnitsToY(control.cy), window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+        instance, nullptr);
     if (!child) {
       DestroyWindow(window);
       return -1;
