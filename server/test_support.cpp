@@ -70,6 +70,14 @@ std::string Client::LocalAddress() const {
   return local.address().to_string() + ":" + std::to_string(local.port());
 }
 
+std::string Upload(Client& client, const std::string& body) {
+  client.Send("DATA\n" + std::to_string(body.size()) + "\n");
+  const std::string ready = client.Receive();
+  EXPECT_EQ(ready, "354 Send " + std::to_string(body.size()) + " bytes.");
+  for (std::size_t at = 0; at < body.size(); at += 1024) client.Send(body.substr(at, 1024));
+  return client.Receive();
+}
+
 void AddUser(const fs::path& dataDir, const std::string& name, const std::string& password) {
   PrepareDataDir(dataDir);
   Database db(dataDir / Database::kFileName);
@@ -124,6 +132,11 @@ std::string TestServer::WaitForLog(const std::string& text) {
   });
   EXPECT_TRUE(seen) << "no log line with: " << text;
   return found;
+}
+
+std::vector<std::string> TestServer::Log() {
+  std::lock_guard lock(mutex_);
+  return log_;
 }
 
 std::vector<UploadRow> ReadUploads(const fs::path& dataDir) {

@@ -53,6 +53,10 @@ class Client {
   asio::ip::tcp::socket socket_;
 };
 
+// Sends a snapshot the way the camera does (one header, then the body in 1024-byte sends)
+// and returns the reply to the body.
+std::string Upload(Client& client, const std::string& body);
+
 // Adds an account with the cheapest hash, straight into the data directory's database.
 void AddUser(const std::filesystem::path& dataDir, const std::string& name,
              const std::string& password);
@@ -72,6 +76,10 @@ class TestServer {
   std::unique_ptr<Client> LogIn(const std::string& user, const std::string& password) const;
   // Waits until a log line contains `text` (fails the test after ten seconds).
   std::string WaitForLog(const std::string& text);
+  // Every log line so far.
+  std::vector<std::string> Log();
+  // Stops the server (its log stays readable).
+  void Stop() { server_.reset(); }
   Server& server() { return *server_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "server/testkit/receivers.h"
 
 #include <mosquitto.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -16,7 +17,8 @@ MosquittoBroker::MosquittoBroker(std::string address, uint16_t port, fs::path di
   fs::create_directories(dir_);
   std::ofstream config(dir_ / "mosquitto.conf");
   config << "listener " << port_ << " " << address_ << "\n"
-         << "log_dest stderr\nlog_type error\nlog_type warning\nlog_type notice\n"
+         << "log_dest stderr\nlog_type error\nlog_type warning\nlog_type notice\nlog_type "
+            "information\n"
          << "persistence false\n";
   // As root it would switch to its own user, who cannot read this test's private folder.
   if (geteuid() == 0) config << "user root\n";
@@ -37,6 +39,7 @@ void MosquittoBroker::Start() {
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"/usr/sbin/mosquitto", "-c", (dir_ / "mosquitto.conf").string()});
   if (!process_->WaitForLine(ChildProcess::kErrors, " running")) {
+    process_->Signal(SIGKILL);
     throw std::runtime_error("mosquitto did not start: " + process_->AllOf(ChildProcess::kErrors));
   }
 }
@@ -50,6 +53,7 @@ HttpReceiver::HttpReceiver(const std::string& address) {
       std::vector<std::string>{"/usr/bin/python3", CORVANTIS_HTTP_RECEIVER, address});
   const auto ready = process_->ReadLine();
   if (!ready || !ready->starts_with("listening on ")) {
+    process_->Signal(SIGKILL);
     throw std::runtime_error("the HTTP receiver did not start: " +
                              process_->AllOf(ChildProcess::kErrors));
   }
