@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
+#include "server/data_dir.h"
 #include "server/snapshot_store.h"
 #include "server/test_support.h"
 #include "server/testkit/child_process.h"
@@ -97,6 +100,117 @@ TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
       RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "none"}, "secret1\n"), 2);
   // The password never comes from the command line.
   EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "secret1"}), 2);
+}
+
+TEST(CommandLine, ListsExportsAndPrunesEvents) {
+  TempDir dir;
+  const std::filesystem::path data = dir.path() / "data";
+  PrepareDataDir(data);
+  std::vector<std::string> bodies;
+  {
+    // Two events of alice 100 days ago, one of bob now.
+    ManualClock clock(SystemClock().Now() - std::chrono::days(100));
+    SnapshotStore store(data, 8, 2, {&clock, nullptr, std::chrono::seconds(30)});
+    testing::StoreResults results;
+    auto store1 = [&](const std::string& user, const std::string& body) {
+      bodies.push_back(body);
+      store.Submit({user, "127.0.0.1:1", body, results.Sink()});
+      results.WaitFor(bodies.size());
+    };
+    for (int i = 0; i < 3; ++i) store1("alice", testing::PseudoRandomBytes(100 + i, i));
+    clock.Advance(std::chrono::hours(1));
+    store1("alice", "later");
+    clock.Advance(std::chrono::days(100));
+    store1("bob1", "now");
+  }
+  std::string out, err;
+  ASSERT_EQ(RunProgram({"--data", data.string(), "events"}, "", &out), 0);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, lf; (lf = out.find('\n', at)) != std::string::npos; at = lf + 1) {
+    lines.push_back(out.substr(at, lf - at));
+  }
+  ASSERT_EQ(lines.size(), 3u) << out;
+  EXPECT_TRUE(lines[0].starts_with("3\tbob1\t")) << lines[0];
+  EXPECT_NE(lines[0].find("\t1 snapshots\t3 bytes\topen\tsnapshots/bob1/"), std::string::npos);
+  EXPECT_TRUE(lines[2].starts_with("1\talice\t")) << lines[2];
+  EXPECT_NE(lines[2].find("\t3 snapshots\t303 bytes\t"), std::string::npos) << lines[2];
+  ASSERT_EQ(
+      RunProgram({"--data", data.string(), "events", "--user", "alice", "--limit", "1"}, "", &out),
+      0);
+  EXPECT_TRUE(out.starts_with("2\talice\t")) << out;
+  EXPECT_EQ(out.find('\n'), out.size() - 1);
+
+  // Export copies the event's snapshots in order, and never overwrites.
+  const auto target = dir.path() / "out";
+  ASSERT_EQ(RunProgram({"--data", data.string(), "export", "1", target.string()}, "", &out), 0);
+  EXPECT_EQ(out, "exported 3 of 3 snapshots of event 1 to " + target.string() + "\n");
+  std::vector<std::filesystem::path> copies;
+  for (const auto& entry : std::filesystem::directory_iterator(target)) copies.push_back(entry);
+  std::sort(copies.begin(), copies.end());
+  ASSERT_EQ(copies.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(copies[i].filename().string().starts_with("000" + std::to_string(i + 1) + "-"));
+    EXPECT_EQ(testing::ReadFile(copies[i]), bodies[i]);
+  }
+  EXPECT_EQ(RunProgram({"--data", data.string(), "export", "1", target.string()}, "", &out, &err),
+            1);
+  EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+  EXPECT_EQ(RunProgram({"--data", data.string(), "export", "99", target.string()}, "", &out, &err),
+            1);
+  EXPECT_NE(err.find("no event 99"), std::string::npos);
+
+  // Prune removes alice's old events, whole; bob's open one stays.
+  ASSERT_EQ(RunProgram({"--data", data.string(), "prune", "--keep-days", "30", "--min-free", "0"},
+                       "", &out),
+            0);
+  EXPECT_NE(out.find("removed 1\talice\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tolder than 30 days\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("removed 2 events\n"), std::string::npos) << out;
+  const auto rows = testing::ReadUploads(data);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].user, "bob1");
+  EXPECT_EQ(testing::SnapshotFiles(data), std::vector<std::string>{rows[0].file});
+
+  // A data directory of a newer server is refused by every command, and said why.
+  Database(data / Database::kFileName).Exec("PRAGMA user_version=9");
+  EXPECT_EQ(RunProgram({"--data", data.string(), "events"}, "", &out, &err), 1);
+  EXPECT_NE(err.find("newer corvantis-server"), std::string::npos) << err;
+  EXPECT_EQ(
+      RunProgram({"--data", data.string(), "serve", "--listen", testing::TestAddress() + ":0"}, "",
+                 &out, &err),
+      1);
+  EXPECT_NE(err.find("data version 9"), std::string::npos) << err;
+}
+
+TEST(CommandLine, RefusesBadEventAndNotificationOptions) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  std::string err;
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--webhook", "ftp://example.org/hook"},
+        {"--webhook", "not a url"},
+        {"--mqtt-prefix", "home/#"},
+        {"--mqtt-prefix", "/x"},
+        {"--mqtt", "host:99999"},
+        {"--mqtt", "[::1"},
+        {"--min-free", "5X"},
+        {"--keep-days", "-1"},
+        {"--event-gap", "soon"},
+        {"--on-event", ""},
+        {"--on-event-timeout", "-3"}}) {
+    std::vector<std::string> args{"--data", data, "serve"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    EXPECT_EQ(RunProgram(args, "", nullptr, &err), 2) << bad[0] << " " << bad[1];
+    EXPECT_NE(err.find("bad " + bad[0]), std::string::npos) << err;
+  }
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--mqtt", "localhost", "--mqtt-password-file",
+                        data + "/missing"},
+                       "", nullptr, &err),
+            1);
+  EXPECT_NE(err.find("cannot read the MQTT password"), std::string::npos) << err;
+  EXPECT_EQ(RunProgram({"--data", data, "prune", "--mqtt", "localhost"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "events", "--limit", "0"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "export", "1"}), 2);
 }
 
 }  // namespace
