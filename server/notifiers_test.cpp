@@ -1,8 +1,13 @@
 // Notifications against real receivers on loopback: the mosquitto broker, an HTTP receiver,
 // a shell command. Events open and close on a clock moved by hand.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -175,6 +180,7 @@ TEST(Notifiers, WebhookPostsEachEventAndRetriesWithBackOffUntilTheReceiverTakesI
   testing::AddUser(refused.dataDir(), "alice", "secret1");
   ASSERT_TRUE(Upload(*refused.LogIn("alice", "secret1"), "jpeg").starts_with("250 Stored"));
   refused.WaitForLog("failed (attempt 1): HTTP 404; giving up");
+  ASSERT_TRUE(receiver.WaitForRequests(5));
   EXPECT_EQ(receiver.Requests().size(), 5u);
 }
 
@@ -206,12 +212,15 @@ TEST(Notifiers, TheCommandSeesTheFactsOnlyInItsEnvironment) {
   ::unsetenv("CORVANTIS_STALE");
 }
 
-// The process `pid` has ended (it is gone, or a zombie nobody has reaped yet).
-bool Ended(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
-  std::getline(stat, text);
-  return text.empty() || text.substr(text.rfind(')') + 2, 1) == "Z";
+// Waits up to ten seconds for the process `pid` (not a child of ours) to end; false if it
+// is still running then.
+bool Ends(pid_t pid) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return errno == ESRCH;  // gone, and already reaped
+  pollfd exited{fd, POLLIN, 0};
+  const bool ended = ::poll(&exited, 1, 10000) == 1;
+  ::close(fd);
+  return ended;
 }
 
 TEST(Notifiers, ACommandOverItsTimeIsKilledWithWhatItStartedAndAFailureIsLogged) {
@@ -230,7 +239,7 @@ TEST(Notifiers, ACommandOverItsTimeIsKilledWithWhatItStartedAndAFailureIsLogged)
   pid_t sleeper = 0;
   std::ifstream(pidFile) >> sleeper;
   ASSERT_GT(sleeper, 0);
-  EXPECT_TRUE(Ended(sleeper));
+  EXPECT_TRUE(Ends(sleeper));
   for (const auto& line : server.Log()) EXPECT_EQ(line.find("output: never"), std::string::npos);
 
   TestServer failing([&](ServerOptions& o) {
