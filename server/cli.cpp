@@ -133,6 +133,9 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
     }
   }
   options.log = StderrLogSink();
+  // A receiver (a broker, a command's pipe) that goes away must fail a write, not end the
+  // server.
+  signal(SIGPIPE, SIG_IGN);
 
   // The signals are taken by sigwait below; every thread the server starts inherits the mask.
   sigset_t signals;

@@ -56,7 +56,7 @@ bool TakeEventOption(const std::string& option, const std::string& value, Server
   };
   NotifySettings& notify = options.notify;
   if (option == "--event-gap") {
-    options.eventGap = std::chrono::duration_cast<std::chrono::seconds>(seconds());
+    options.eventGap = seconds();
   } else if (option == "--keep-days") {
     const auto days = ParseNumber<int>(value);
     if (!days || *days < 0 || *days > 100000) Bad(option, value);

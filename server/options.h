@@ -65,11 +65,11 @@ struct ServerOptions {
   std::size_t bodyBudget = 256 << 20;  // snapshot bytes held in memory at once, all clients
   int loginFailureLimit = 5;           // failed logins per client address and window
   std::chrono::seconds loginFailureWindow{60};
-  std::chrono::seconds loginCacheTime{300};          // how long a verified password is remembered
-  std::size_t maxBatch = 256;                        // uploads synced to disk together at most
-  int syncThreads = 16;                              // threads writing and syncing a batch's files
-  std::chrono::seconds eventGap = kDefaultEventGap;  // longest gap inside one event
-  Clock* clock = &SystemClock();                     // times of uploads and events
+  std::chrono::seconds loginCacheTime{300};  // how long a verified password is remembered
+  std::size_t maxBatch = 256;                // uploads synced to disk together at most
+  int syncThreads = 16;                      // threads writing and syncing a batch's files
+  std::chrono::milliseconds eventGap = kDefaultEventGap;  // longest gap inside one event
+  Clock* clock = &SystemClock();                          // times of uploads and events
   NotifySettings notify;
   RetentionSettings retention;
   LogSink log;
