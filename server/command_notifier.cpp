@@ -84,7 +84,7 @@ std::string ExitWords(int status) {
 CommandNotifier::CommandNotifier(CommandSettings settings, std::filesystem::path dataDir,
                                  std::size_t queueLimit, EventHub& hub, LogSink log)
     : settings_(std::move(settings)),
-      dataDir_(std::move(dataDir)),
+      dataDir_(std::filesystem::absolute(dataDir)),  // the command may run elsewhere
       log_(std::move(log)),
       hub_(hub),
       queue_(queueLimit),
