@@ -3,9 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "server/cli_values.h"
 #include "server/data_dir.h"
@@ -93,20 +91,19 @@ int ExportCommand(const ServerOptions& options, const std::vector<std::string>& 
   const int width = std::max<int>(4, static_cast<int>(std::to_string(snapshots.size()).size()));
   int copied = 0, failed = 0;
   for (const auto& snapshot : snapshots) {
-    std::ifstream in(options.dataDir / snapshot.file, std::ios::binary);
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto data = ReadWholeFile(options.dataDir / snapshot.file);
     std::string number = std::to_string(copied + failed + 1);
     number.insert(
         0, static_cast<std::size_t>(std::max<int>(0, width - static_cast<int>(number.size()))),
         '0');
     const fs::path out = target / (number + "-" + fs::path(snapshot.file).filename().string());
-    if (!in.good() && !in.eof()) {
+    if (!data) {
       std::cerr << "corvantis-server: cannot read " << snapshot.file << "\n";
       ++failed;
-    } else if (Sha256Hex(data) != snapshot.sha256) {
+    } else if (Sha256Hex(*data) != snapshot.sha256) {
       std::cerr << "corvantis-server: " << snapshot.file << " does not match its SHA-256\n";
       ++failed;
-    } else if (!WriteNewFile(out, data)) {
+    } else if (!WriteNewFile(out, *data)) {
       std::cerr << "corvantis-server: cannot write " << out.string() << " (it may exist)\n";
       ++failed;
     } else {

@@ -3,11 +3,10 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "server/data_dir.h"
+#include "server/disk.h"
 #include "server/log.h"
 #include "server/notice_format.h"
 
@@ -145,9 +144,9 @@ void MqttNotifier::Run() {
     if (!file.empty()) {
       // Read now rather than held in memory while waiting; a snapshot removed meanwhile by
       // retention is simply not published.
-      std::ifstream in(dataDir_ / file, std::ios::binary);
-      message.payload.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      ready = in.good() || in.eof();
+      auto data = ReadWholeFile(dataDir_ / file);
+      ready = data.has_value();
+      if (ready) message.payload = std::move(*data);
     }
     int mid = 0;
     const int rc = ready ? mosquitto_publish(client_, &mid, message.topic.c_str(),

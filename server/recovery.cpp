@@ -1,13 +1,12 @@
 #include "server/recovery.h"
 
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "server/clock.h"
 #include "server/data_dir.h"
+#include "server/disk.h"
 #include "server/event_removal.h"
 #include "server/events.h"
 #include "server/log.h"
@@ -80,15 +79,13 @@ int64_t RecordUnlistedSnapshots(Database& db, const fs::path& dataDir,
       const std::string file = "snapshots/" + folderName + "/" + name;
       const auto time = TimeOfSnapshotName(name);
       if (!time || !entry.is_regular_file(ec) || listed.contains(file)) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      const std::string body((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-      if (!in.good() && !in.eof()) continue;
+      const auto body = ReadWholeFile(entry.path());
+      if (!body) continue;
       insert.Reset();
       insert.Bind(1, *user);
       insert.Bind(2, *time);
-      insert.Bind(3, static_cast<int64_t>(body.size()));
-      insert.Bind(4, Sha256Hex(body));
+      insert.Bind(3, static_cast<int64_t>(body->size()));
+      insert.Bind(4, Sha256Hex(*body));
       insert.Bind(5, file);
       insert.Step();
       ++recorded;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -126,12 +127,19 @@ std::vector<MqttSubscriber::Message> MqttSubscriber::Messages() {
 
 bool MqttSubscriber::WaitFor(const std::string& topic, std::size_t count,
                              std::chrono::seconds timeout) {
+  return WaitUntil(
+      [&](const std::vector<Message>& messages) {
+        return static_cast<std::size_t>(std::count_if(messages.begin(), messages.end(),
+                                                      [&](auto& m) { return m.topic == topic; })) >=
+               count;
+      },
+      timeout);
+}
+
+bool MqttSubscriber::WaitUntil(const std::function<bool(const std::vector<Message>&)>& done,
+                               std::chrono::seconds timeout) {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] {
-    std::size_t seen = 0;
-    for (const auto& message : messages_) seen += message.topic == topic;
-    return seen >= count;
-  });
+  return changed_.wait_for(lock, timeout, [&] { return done(messages_); });
 }
 
 void MqttSubscriber::OnMessage(std::function<void(const Message&)> seen) {

@@ -78,6 +78,9 @@ class MqttSubscriber {
   // Waits until `count` messages on `topic` have arrived; false when the time passes first.
   bool WaitFor(const std::string& topic, std::size_t count,
                std::chrono::seconds timeout = std::chrono::seconds(20));
+  // Waits until `done` holds for the messages so far; false when the time passes first.
+  bool WaitUntil(const std::function<bool(const std::vector<Message>&)>& done,
+                 std::chrono::seconds timeout = std::chrono::seconds(20));
   // Calls `seen` (on the client's thread) for each message as it arrives, from now on,
   // instead of recording it.
   void OnMessage(std::function<void(const Message&)> seen);
