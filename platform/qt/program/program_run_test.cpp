@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -29,6 +30,7 @@
 #include "app/resources.h"
 #include "app/small_dialogs.h"
 #include "detect/alarm_state.h"
+#include "net/server_link.h"
 #include "platform/capture/demo_camera.h"
 #include "platform/capture/drivers.h"
 #include "platform/dialog.h"
@@ -164,6 +166,13 @@ TEST_F(Program, ATestRunShowsTheReferenceAndTheFrameThatMoved) {
   EXPECT_FALSE(IsWindow(MainWindow));
 }
 
+// The user reads a message box (its text goes to `texts`) and presses OK.
+void AnswerBox(QWidget* shown, std::vector<std::string>* texts) {
+  auto* box = static_cast<QMessageBox*>(shown);
+  texts->push_back(box->text().toStdString());
+  box->button(QMessageBox::Ok)->click();
+}
+
 // An earlier alarm thread, still finishing after a disarm, that ends once released and asks
 // the window thread for a box on its way out, as its error reports do.
 std::mutex heldMutex;
@@ -204,12 +213,7 @@ TEST_F(Program, InputWhileArmWaitsForTheEarlierAlarmThreadIsDropped) {
   int logins = 0, disarms = 0;
   bool clicked = false;
   qtbackend::SetModalHook([&](QWidget* shown, HWND dialog) {
-    if (!dialog) {
-      auto* box = static_cast<QMessageBox*>(shown);
-      boxes.push_back(box->text().toStdString());
-      box->button(QMessageBox::Ok)->click();
-      return;
-    }
+    if (!dialog) return AnswerBox(shown, &boxes);
     if (!GetDlgItem(dialog, kPromptText)) {
       Control<QPushButton>(dialog, IDOK)->click();  // the welcome and the camera's format
       return;
@@ -354,6 +358,41 @@ TEST_F(Program, TheCredentialsDialogHidesThePasswordAndRefusesAShortName) {
       DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kCredentialsDialog), nullptr, DisarmDialog, 0), 0);
   EXPECT_EQ(boxes, std::vector<std::string>{
                        "Corvantis|Name has to be more than 3 character and no more than 30"});
+}
+
+// Types `text` as key presses that carry their characters (QTest's own typing knows ASCII only).
+void TypeInto(QWidget* widget, const QString& text) {
+  for (QChar c : text)
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, c, Qt::NoModifier);
+}
+
+// Typed text reaches the program as UTF-8 and the length rules count its bytes: "Zoë" (three
+// characters, four bytes) is a long enough name, "äääääää" (seven characters, fourteen bytes)
+// too long a password; the stored credentials match the typed bytes.
+TEST_F(Program, TypedTextIsUtf8AndTheRulesCountBytes) {
+  std::snprintf(storedUserName, sizeof storedUserName, "%s", "Zoë\n");
+  std::snprintf(storedPassword, sizeof storedPassword, "%s", "ääääää1\n");
+  std::vector<std::string> boxes;
+  qtbackend::SetModalHook([&](QWidget* shown, HWND dialog) {
+    if (!dialog) return AnswerBox(shown, &boxes);
+    auto* name = Control<QLineEdit>(dialog, kUserNameField);
+    auto* password = Control<QLineEdit>(dialog, kPasswordField);
+    TypeInto(name, QString::fromUtf8("Zoë"));
+    TypeInto(password, QString::fromUtf8("äääääää"));
+    QTest::keyClick(password, Qt::Key_Return);
+    EXPECT_EQ(name->text(), QString::fromUtf8("Zoë")) << "the name passed its rule";
+    EXPECT_EQ(password->text(), "") << "the password did not";
+    char typed[16] = {};
+    EXPECT_EQ(GetDlgItemTextA(dialog, kUserNameField, typed, sizeof typed), 4u);
+    EXPECT_STREQ(typed, "Zoë");
+    TypeInto(password, QString::fromUtf8("ääääää1"));
+    QTest::keyClick(password, Qt::Key_Return);
+  });
+  EXPECT_EQ(
+      DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kCredentialsDialog), nullptr, DisarmDialog, 0), 1);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Password has to be more than 3 character and no more than 13",
+                       "Alarm is now OFF"}));
 }
 
 TEST_F(Program, AnErrorReportIsAWarningWithItsNumber) {
