@@ -78,7 +78,19 @@ void PaintFrame(HDC dc, CaptureWindowState& state) {
       static_cast<UINT>(header->biHeight), frame->pixels(), InfoOf(*frame), DIB_RGB_COLORS);
 }
 
+// Whether the window can be seen: it and its parents are shown and their top-level window
+// is not minimised. A window that cannot be seen paints the frame in the buffer once it can
+// (WM_PAINT), so new frames need not be drawn meanwhile; while the alarm is armed the main
+// window is minimised and the frames go to the frame handler only.
+bool CanBeSeen(HWND window) {
+  if (!IsWindowVisible(window)) return false;
+  HWND top = window;
+  while (GetWindowLongA(top, GWL_STYLE) & WS_CHILD) top = GetParent(top);
+  return top && !IsIconic(top);
+}
+
 void ShowNewFrame(HWND window, CaptureWindowState& state) {
+  if (!CanBeSeen(window)) return;
   if (HDC dc = GetDC(window)) {
     PaintFrame(dc, state);
     ReleaseDC(window, dc);
