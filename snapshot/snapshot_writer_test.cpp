@@ -244,21 +244,10 @@ TEST_F(SnapshotWriterTest, FrameSizeComesFromTheHeaderWhenItDisagrees) {
   EXPECT_TRUE(IsRed(jpeg.At(5, 30)));
 }
 
-// The snapshot kept in memory instead of a file, for writing many quickly.
-char* memoryJpeg = nullptr;
-size_t memoryJpegBytes = 0;
-FILE* OpenInMemory(const char*, const char*) {
-  std::free(memoryJpeg);
-  memoryJpeg = nullptr;
-  return open_memstream(&memoryJpeg, &memoryJpegBytes);
-}
-int RemoveNothing(const char*) {
-  return 0;
-}
-
 // Width and height from a baseline JPEG's frame header (0 x 0 when there is none).
-std::pair<int, int> JpegSize(const unsigned char* bytes, size_t size) {
-  for (size_t i = 2; i + 9 <= size; i += 2 + (size_t{bytes[i + 2]} << 8 | bytes[i + 3])) {
+std::pair<int, int> JpegSize(const std::vector<unsigned char>& jpeg) {
+  const unsigned char* bytes = jpeg.data();
+  for (size_t i = 2; i + 9 <= jpeg.size(); i += 2 + (size_t{bytes[i + 2]} << 8 | bytes[i + 3])) {
     if (bytes[i] != 0xFF) break;
     if (bytes[i + 1] == 0xC0) {
       return {bytes[i + 7] << 8 | bytes[i + 8], bytes[i + 5] << 8 | bytes[i + 6]};
@@ -271,7 +260,6 @@ std::pair<int, int> JpegSize(const unsigned char* bytes, size_t size) {
 // snapshot, so Image Dimensions can change the size between the writer's comparison and its
 // use of it. The picture is always the frame's own size, whatever the size reads meanwhile.
 TEST_F(SnapshotWriterTest, ASizeChangedWhileWritingNeverReachesThePicture) {
-  snapshotFileCalls = {OpenInMemory, std::fclose, RemoveNothing};
   const Frame frame = BlueOverRed(16, 8, 4);
   videoWidth = 16;
   videoHeight = 8;
@@ -287,13 +275,11 @@ TEST_F(SnapshotWriterTest, ASizeChangedWhileWritingNeverReachesThePicture) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   while (size == std::pair{16, 8} && std::chrono::steady_clock::now() < end) {
     WriteSnapshot(frame.bytes.data(), 70);
-    size = JpegSize(reinterpret_cast<unsigned char*>(memoryJpeg), memoryJpegBytes);
+    size = JpegSize(FileBytes("Temp.jpeg"));
     ++written;
   }
   stop = true;
   dimensions.join();
-  std::free(memoryJpeg);
-  memoryJpeg = nullptr;
   EXPECT_EQ(size, (std::pair{16, 8})) << "after " << written << " snapshots";
 }
 
