@@ -145,19 +145,15 @@ LRESULT Connect(HWND window, CaptureWindowState& state, WPARAM index) {
 // when it supplies one. Fails when the clipboard is held open by another window.
 LRESULT CopyFrame(HWND window, CaptureWindowState& state) {
   const platform::CaptureFrame* frame = state.driver->Frame();
-  if (!frame) return FALSE;
+  if (!frame || !OpenClipboard(window)) return FALSE;
+  // The previous frame goes first, so that the new one can take its memory.
+  EmptyClipboard();
   HDC screen = GetDC(nullptr);
   HBITMAP bitmap = CreateDIBitmap(screen, frame->header(), CBM_INIT, frame->pixels(),
                                   InfoOf(*frame), DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
-  if (!bitmap) return FALSE;
-  if (!OpenClipboard(window)) {
-    DeleteObject(bitmap);
-    return FALSE;
-  }
-  EmptyClipboard();
-  if (!SetClipboardData(CF_BITMAP, bitmap)) {
-    DeleteObject(bitmap);
+  if (!bitmap || !SetClipboardData(CF_BITMAP, bitmap)) {
+    if (bitmap) DeleteObject(bitmap);
     CloseClipboard();
     return FALSE;
   }
