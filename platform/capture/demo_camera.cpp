@@ -1,6 +1,7 @@
-// The demo camera: the room is drawn once per size and brightness; each frame is the room
-// plus cheap sensor noise (a shifted run of a precomputed noise table per row) and, during
-// a walk, the figure. A frame is drawn only when it is taken, by a grab or the preview.
+// The demo camera: the room is drawn once per size and brightness, and with it a few
+// pictures of the room with sensor noise (a shifted run of a noise table per row), which the
+// frames take in turn: a frame without the figure is one of them, lent as it is, so that the
+// camera costs next to nothing between walks; during a walk the figure is drawn over a copy.
 #include "platform/capture/demo_camera.h"
 
 #include <algorithm>
@@ -143,9 +144,9 @@ DemoCamera::DemoCamera(uint32_t seed, int width, int height)
       height_(240),
       tickCount_(::GetTickCount),
       sleep_(::Sleep) {
-  SetSize(width, height);
   noise_.resize(kNoiseSpan + FrameRowBytes(kSizes[2][0]));
   for (BYTE& value : noise_) value = static_cast<BYTE>(Random() % (kNoiseMax + 1));
+  if (!SetSize(width, height)) RenderRoom();
   nextWalk_ = DrawPause();
 }
 
@@ -232,8 +233,7 @@ void DemoCamera::StartWalkIn(int64_t milliseconds) {
 void DemoCamera::RenderRoom() {
   CaptureFrame room;
   ShapeCaptureFrame(&room, width_, height_);
-  room_ = std::move(room.dib);
-  Canvas canvas{room_.data() + sizeof(BITMAPINFOHEADER), width_, height_, FrameRowBytes(width_)};
+  Canvas canvas{room.pixels(), width_, height_, FrameRowBytes(width_)};
   const double scale = brightness_ / 100.0;
   for (int y = 0; y < height_; ++y) {
     for (int x = 0; x < width_; ++x) {
@@ -259,23 +259,27 @@ void DemoCamera::RenderRoom() {
       }
     }
   }
+  // The room with noise, a few times over.
+  const size_t rowBytes = FrameRowBytes(width_);
+  noisyRooms_.assign(kNoisyRooms, room);
+  for (CaptureFrame& noisy : noisyRooms_) {
+    for (int y = 0; y < height_; ++y) {
+      const BYTE* noise = noise_.data() + (Random() % kNoiseSpan);
+      BYTE* row = noisy.pixels() + rowBytes * static_cast<size_t>(y);
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<BYTE>(row[i] + noise[i]);
+    }
+  }
 }
 
 void DemoCamera::RenderFrame() {
-  if (frame_.dib.size() != room_.size()) frame_.dib.resize(room_.size());
-  std::memcpy(frame_.dib.data(), room_.data(), sizeof(BITMAPINFOHEADER));
-  const size_t rowBytes = FrameRowBytes(width_);
-  const BYTE* room = room_.data() + sizeof(BITMAPINFOHEADER);
-  BYTE* out = frame_.pixels();
-  for (int y = 0; y < height_; ++y) {
-    const BYTE* noise = noise_.data() + (Random() % kNoiseSpan);
-    const BYTE* in = room + rowBytes * static_cast<size_t>(y);
-    BYTE* dst = out + rowBytes * static_cast<size_t>(y);
-    for (size_t i = 0; i < rowBytes; ++i) dst[i] = static_cast<BYTE>(in[i] + noise[i]);
+  const CaptureFrame& noisy = noisyRooms_[static_cast<size_t>(frameNumber_) % kNoisyRooms];
+  if (walkStart_ < 0) {
+    current_ = &noisy;
+    return;
   }
-  if (walkStart_ >= 0) {
-    DrawFigure(static_cast<double>(frameTime() - walkStart_) / kWalkMilliseconds);
-  }
+  frame_.dib = noisy.dib;
+  DrawFigure(static_cast<double>(frameTime() - walkStart_) / kWalkMilliseconds);
+  current_ = &frame_;
 }
 
 void DemoCamera::DrawFigure(double progress) {
@@ -400,7 +404,7 @@ bool DemoCamera::PreviewFrame() {
 }
 
 const CaptureFrame* DemoCamera::Frame() {
-  return frameNumber_ >= 0 ? &frame_ : nullptr;
+  return frameNumber_ >= 0 ? current_ : nullptr;
 }
 
 INT_PTR DemoCamera::ShowFormatDialog(HWND owner) {

@@ -94,9 +94,12 @@ class DemoCamera : public CaptureDriver {
   int64_t nextWalk_ = 0;      // stream time at which the next walk starts
   int64_t walkStart_ = -1;    // stream time at which the walk under way started, or -1
   bool walkLeftToRight_ = true;
-  std::vector<BYTE> room_;   // the static room with the mark, as packed rows
-  std::vector<BYTE> noise_;  // sensor noise values, 0 to 5
-  CaptureFrame frame_;       // the frame buffer
+  // Pictures of the room with the mark and sensor noise, taken by the frames in turn.
+  static constexpr size_t kNoisyRooms = 4;
+  std::vector<CaptureFrame> noisyRooms_;
+  std::vector<BYTE> noise_;                // sensor noise values, 0 to 5
+  CaptureFrame frame_;                     // a noisy room with the figure, during walks
+  const CaptureFrame* current_ = nullptr;  // the frame in the buffer: frame_ or a noisy room
 };
 
 }  // namespace platform

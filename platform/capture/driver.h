@@ -61,7 +61,7 @@ class CaptureDriver {
   // false when none has come since the last. Drivers whose Grab never waits keep this.
   virtual bool PreviewFrame() { return Grab(); }
   // The frame in the buffer as a 24-bit packed bitmap, valid until the driver's next Grab,
-  // PreviewFrame or Disconnect; null before the first grab.
+  // PreviewFrame, Disconnect or dialog; null before the first grab.
   virtual const CaptureFrame* Frame() = 0;
   // A copy of the frame in the buffer; false before the first grab.
   bool CurrentFrame(CaptureFrame* frame) {
