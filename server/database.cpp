@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "server/data_dir.h"
+#include "server/schema.h"
 
 namespace corvantis::server {
 
@@ -62,7 +63,7 @@ void Statement::Reset() {
   sqlite3_clear_bindings(statement_);
 }
 
-Database::Database(const std::filesystem::path& file) {
+Database::Database(const std::filesystem::path& file, std::chrono::microseconds eventGap) {
   // SQLite would create the file with the umask's mode, and its journal files with the
   // file's: made here first, all of them are private.
   const int fd = CreatePrivateFile(file);
@@ -80,13 +81,7 @@ Database::Database(const std::filesystem::path& file) {
     sqlite3_busy_timeout(db_, 10000);
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=FULL");
-    Exec(
-        "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, hash TEXT NOT NULL,"
-        " created TEXT NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS uploads(id INTEGER PRIMARY KEY, user TEXT NOT NULL,"
-        " time TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT NULL,"
-        " client TEXT NOT NULL, file TEXT NOT NULL);"
-        "CREATE INDEX IF NOT EXISTS uploads_by_user ON uploads(user, time);");
+    versionFound_ = PrepareSchema(*this, eventGap);
   } catch (...) {
     sqlite3_close(db_);
     throw;
@@ -104,6 +99,19 @@ void Database::Exec(const char* sql) {
     sqlite3_free(error);
     throw std::runtime_error(message);
   }
+}
+
+Transaction::Transaction(Database& db) : db_(db) {
+  db_.Exec("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction() {
+  if (!done_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::Commit() {
+  db_.Exec("COMMIT");
+  done_ = true;
 }
 
 }  // namespace corvantis::server

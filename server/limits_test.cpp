@@ -23,18 +23,10 @@ using testing::PseudoRandomBytes;
 using testing::ReadUploads;
 using testing::TestAddress;
 using testing::TestServer;
+using testing::Upload;
 
 constexpr const char* kServerFull = "300 Too many connections; try again later.";
 constexpr const char* kAddressFull = "300 Too many connections from your address; try again later.";
-
-// Sends a snapshot the way the camera does and returns the reply to its body.
-std::string Upload(Client& client, const std::string& body) {
-  client.Send("DATA\n" + std::to_string(body.size()) + "\n");
-  const std::string ready = client.Receive();
-  if (ready != "354 Send " + std::to_string(body.size()) + " bytes.") return ready;
-  for (std::size_t at = 0; at < body.size(); at += 1024) client.Send(body.substr(at, 1024));
-  return client.Receive();
-}
 
 // The reply waiting on a connection, or "" when none has come (without waiting).
 std::string WaitingReply(Client& client) {

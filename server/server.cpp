@@ -11,6 +11,7 @@
 
 #include "server/client_key.h"
 #include "server/log.h"
+#include "server/recovery.h"
 
 namespace corvantis::server {
 
@@ -70,12 +71,20 @@ bool IsOutOfDescriptors(const std::error_code& error) {
   return value == EMFILE || value == ENFILE || value == ENOBUFS || value == ENOMEM;
 }
 
+// Upgrades the data and puts right what a crash left, before the store opens it.
+bool Recovered(const ServerOptions& options) {
+  RecoverAtStart(options.dataDir, options.eventGap, options.log);
+  return true;
+}
+
 }  // namespace
 
 Server::Server(ServerOptions options)
     : options_(Settled(std::move(options))),
       lock_(Prepared(options_).dataDir),
-      store_(options_.dataDir, options_.maxBatch, options_.syncThreads),
+      recovered_(Recovered(options_)),
+      store_(options_.dataDir, options_.maxBatch, options_.syncThreads,
+             {options_.clock, &hub_, options_.eventGap}),
       checker_(options_.dataDir, options_.loginCacheTime),
       throttle_({options_.loginFailureLimit, options_.accountFailureLimit,
                  options_.loginFailureWindow, options_.throttleEntries}),
@@ -83,15 +92,35 @@ Server::Server(ServerOptions options)
               {options_.verifyThreads, options_.checksPerClient, options_.checksWaiting}),
       budget_(std::max(options_.bodyBudget, options_.maxSize)),
       connections_(options_.maxConnections, options_.maxPerClient),
-      services_{options_, store_, logins_, budget_, [this](Session* session) { Forget(session); }},
+      retention_(options_.dataDir, options_.retention, *options_.clock, options_.log),
+      services_{options_, store_,     logins_,
+                budget_,  retention_, [this](Session* session) { Forget(session); }},
       acceptor_(asio::make_strand(io_)),
-      acceptPause_(acceptor_.get_executor()) {}
+      acceptPause_(acceptor_.get_executor()) {
+  const NotifySettings& notify = options_.notify;
+  if (!notify.mqtt.host.empty()) {
+    mqtt_ = std::make_unique<MqttNotifier>(notify.mqtt, options_.dataDir, notify.queueLimit, hub_,
+                                           options_.log);
+  }
+  if (!notify.webhook.url.empty()) {
+    webhook_ =
+        std::make_unique<WebhookNotifier>(notify.webhook, notify.queueLimit, hub_, options_.log);
+  }
+  if (!notify.command.command.empty()) {
+    command_ = std::make_unique<CommandNotifier>(notify.command, options_.dataDir,
+                                                 notify.queueLimit, hub_, options_.log);
+  }
+}
 
 Server::~Server() {
   Stop();
   Wait();
   logins_.Stop();
   store_.Stop();
+  // After the store: what its last batch published is still handed to the receivers.
+  command_.reset();
+  webhook_.reset();
+  mqtt_.reset();
 }
 
 asio::ip::tcp::endpoint Server::Start() {

@@ -12,24 +12,30 @@
 #include <vector>
 
 #include "server/body_budget.h"
+#include "server/command_notifier.h"
 #include "server/connection_table.h"
 #include "server/data_dir.h"
 #include "server/descriptors.h"
+#include "server/event_hub.h"
 #include "server/log_limiter.h"
 #include "server/login_gate.h"
 #include "server/login_throttle.h"
+#include "server/mqtt_notifier.h"
 #include "server/options.h"
 #include "server/password_checker.h"
+#include "server/retention.h"
 #include "server/session.h"
 #include "server/snapshot_store.h"
+#include "server/webhook_notifier.h"
 
 namespace corvantis::server {
 
 class Server {
  public:
   // Raises the descriptor limit, prepares the data directory and takes its lock, opens the
-  // database. Throws std::runtime_error (or std::filesystem::filesystem_error) when it
-  // cannot.
+  // database (upgrading it and putting right what a crash left, see recovery.h), starts
+  // retention and the notifiers. Throws std::runtime_error (or
+  // std::filesystem::filesystem_error) when it cannot.
   explicit Server(ServerOptions options);
   // Stops, waits for the connections to end and for every accepted upload to be stored.
   ~Server();
@@ -44,6 +50,8 @@ class Server {
   void Stop();
   // Returns when the server's threads have ended (after Stop).
   void Wait();
+  // Tells what happens to stored snapshots and events, as it happens.
+  EventHub& hub() { return hub_; }
 
   // The connections held now (for tests and benchmarks).
   ConnectionTable& connections() { return connections_; }
@@ -58,12 +66,15 @@ class Server {
 
   ServerOptions options_;
   DataDirLock lock_;
+  bool recovered_;  // set once RecoverAtStart has run, before the store opens the data
+  EventHub hub_;
   SnapshotStore store_;
   PasswordChecker checker_;
   LoginThrottle throttle_;
   LoginGate logins_;
   BodyBudget budget_;
   ConnectionTable connections_;
+  Retention retention_;
   SessionServices services_;
   SpareDescriptor spare_;
   LogLimiter refusalLog_;
@@ -78,6 +89,10 @@ class Server {
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer acceptPause_;  // accepting waits out a lack of descriptors
   std::vector<std::thread> threads_;
+
+  std::unique_ptr<MqttNotifier> mqtt_;
+  std::unique_ptr<WebhookNotifier> webhook_;
+  std::unique_ptr<CommandNotifier> command_;
 };
 
 }  // namespace corvantis::server

@@ -36,6 +36,7 @@
 #include "server/connection_table.h"
 #include "server/login_gate.h"
 #include "server/options.h"
+#include "server/retention.h"
 #include "server/snapshot_store.h"
 
 namespace corvantis::server {
@@ -48,6 +49,7 @@ struct SessionServices {
   SnapshotStore& store;
   LoginGate& logins;
   BodyBudget& budget;
+  Retention& retention;  // says when the disk is too full to take uploads
   // Called from a session's destructor.
   std::function<void(Session*)> forget;
 };
