@@ -213,6 +213,32 @@ TEST(Limits, AFloodOfWrongPasswordsCostsOnlyTheAllowedChecks) {
   EXPECT_EQ(honest->Exchange("secret1"), "200 Welcome, alice.");
 }
 
+TEST(Limits, AClientThatHangsUpWhileItsCheckWaitsCostsNoCheck) {
+  TestServer server([](ServerOptions& o) { o.verifyThreads = 1; });
+  testing::AddUser(server.dataDir(), "alice", "secret1", HashCost::kInteractive);
+  // A check from elsewhere holds the one checking thread for the time of a real hash.
+  auto running = server.Connect(2);
+  ASSERT_EQ(running->Exchange("alice"), "331 Password, please.");
+  running->Send("guess1\n");
+  // Four guesses whose clients hang up before their checks' turn.
+  for (int i = 0; i < 4; ++i) {
+    auto gone = server.Connect(1);
+    ASSERT_EQ(gone->Exchange("alice"), "331 Password, please.");
+    gone->Send("guess2\n");
+    const std::string address = gone->LocalAddress();
+    gone.reset();
+    EXPECT_NE(server.WaitForLog(address + " user=alice outcome=").find("outcome=closed by client"),
+              std::string::npos);
+  }
+  EXPECT_EQ(running->Receive(), "300 Login incorrect.");
+  // Taken back unrun, they counted for nothing: the address still has all five attempts.
+  for (int guess = 0; guess < 5; ++guess) {
+    auto next = server.Connect(1);
+    next->Exchange("alice");
+    EXPECT_EQ(next->Exchange("guess3"), "300 Login incorrect.") << guess;
+  }
+}
+
 TEST(Limits, LoggingInToOnesOwnAccountDoesNotClearGuessesAtAnother) {
   TestServer server;
   testing::AddUser(server.dataDir(), "mallory", "secret1");

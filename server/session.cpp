@@ -162,7 +162,9 @@ void Session::CheckPassword(std::string password) {
         });
       },
       loginTicket_);
-  if (answer) Answered(std::move(*answer));
+  if (answer) return Answered(std::move(*answer));
+  // Listen while the check waits: a client that hangs up takes its check back unrun.
+  if (!reading_) StartRead();
 }
 
 void Session::Answered(LoginGate::Answer answer) {
