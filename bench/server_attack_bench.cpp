@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_ratios.h"
+#include "bench/server_cameras.h"
 #include "server/accounts.h"
 #include "server/credentials.h"
 #include "server/database.h"
@@ -38,7 +40,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace corvantis::server;
-using Clock = std::chrono::steady_clock;
+using corvantis::server_bench::Clock;
+using corvantis::server_bench::Percentile;
 
 // A loopback address of the benchmark's own: 127.<net>.<n / 250>.<n % 250 + 1>.
 asio::ip::address_v4 Address(int net, int n) {
@@ -106,12 +109,6 @@ class Line {
   asio::ip::tcp::socket socket_;
 };
 
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[std::min(values.size() - 1, static_cast<std::size_t>(p * values.size()))];
-}
-
 // One attacker connection, again and again: user name, a wrong password, next.
 class Guesser : public std::enable_shared_from_this<Guesser> {
  public:
@@ -168,7 +165,7 @@ class Guesser : public std::enable_shared_from_this<Guesser> {
 void BM_HonestLoginUnderPasswordFlood(benchmark::State& state) {
   const int floodAddresses = static_cast<int>(state.range(0));
   // Every honest login a full check: nothing remembered.
-  BenchServer bench("127.0.78.1", std::chrono::seconds(0));
+  BenchServer bench("127.0.79.1", std::chrono::seconds(0));
   const auto& endpoint = bench.endpoint;
 
   {
@@ -253,7 +250,7 @@ int UploadFor(const asio::ip::tcp::endpoint& endpoint, int cameras, Clock::durat
 
 void BM_UploadsBesideIdleSockets(benchmark::State& state) {
   const int idleAddresses = static_cast<int>(state.range(0));
-  BenchServer bench("127.0.78.2");
+  BenchServer bench("127.0.79.2");
   const auto& endpoint = bench.endpoint;
   asio::io_context io;
   {
@@ -295,7 +292,7 @@ double ProcessorSeconds() {
 }
 
 void BM_OutOfDescriptors(benchmark::State& state) {
-  BenchServer bench("127.0.78.3");
+  BenchServer bench("127.0.79.3");
   const auto& endpoint = bench.endpoint;
   constexpr int kClients = 200;
   constexpr auto kPace = std::chrono::milliseconds(10);
@@ -345,5 +342,23 @@ void BM_OutOfDescriptors(benchmark::State& state) {
   if (refused != kClients) state.SkipWithError("a client was not refused politely");
 }
 BENCHMARK(BM_OutOfDescriptors)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+const bool goalsAsked = [] {
+  for (const char* from : {"1", "16"}) {
+    AddBenchCounterGoal(
+        std::string("honest login beside a flood of guesses from ") + from + " address(es): p99 ms",
+        std::string("BM_HonestLoginUnderPasswordFlood/flood_addresses:") + from +
+            "/iterations:1/real_time",
+        "p99_ms", kAtMost, 1000);
+    AddBenchCounterGoal(
+        std::string("uploads beside 1,000 idle sockets from ") + from + " address(es): failed",
+        std::string("BM_UploadsBesideIdleSockets/idle_addresses:") + from +
+            "/iterations:1/real_time",
+        "failed", kAtMost, 0);
+  }
+  AddBenchCounterGoal("out of descriptors: share of one core",
+                      "BM_OutOfDescriptors/iterations:1/real_time", "core_share", kAtMost, 0.1);
+  return true;
+}();
 
 }  // namespace
