@@ -49,7 +49,9 @@ class FairQueue {
     entry.items.emplace_back(id, std::move(item));
     owners_.emplace(id, std::pair{lane, client});
     ++queue.waiting;
-    ready_.notify_one();
+    // Every waiting worker: one that serves only the first lane must not swallow the wake-up
+    // meant for another.
+    ready_.notify_all();
     return Pushed::kQueued;
   }
 
@@ -75,12 +77,13 @@ class FairQueue {
     return item;
   }
 
-  // Waits for the next item in turn, from the first lane that has one, and hands it out; it
-  // counts as being worked on for its client until Done. Nothing once stopped and empty.
-  std::optional<Taken> Pop() {
+  // Waits for the next item in turn, from the first lane that has one (of lanes 0 to
+  // `lastLane`), and hands it out; it counts as being worked on for its client until Done.
+  // Nothing once stopped and those lanes are empty.
+  std::optional<Taken> Pop(int lastLane = kLanes - 1) {
     std::unique_lock lock(mutex_);
-    ready_.wait(lock, [this] { return Waiting() > 0 || stopped_; });
-    for (int lane = 0; lane < kLanes; ++lane) {
+    ready_.wait(lock, [&] { return Waiting(lastLane) > 0 || stopped_; });
+    for (int lane = 0; lane <= lastLane; ++lane) {
       Lane& queue = lanes_[static_cast<std::size_t>(lane)];
       if (queue.turns.empty()) continue;
       std::string client = std::move(queue.turns.front());
@@ -123,8 +126,14 @@ class FairQueue {
     std::size_t waiting = 0;
   };
 
-  // Items waiting in all lanes; the caller holds the mutex.
-  std::size_t Waiting() const { return lanes_[0].waiting + lanes_[1].waiting; }
+  // Items waiting in lanes 0 to `lastLane`; the caller holds the mutex.
+  std::size_t Waiting(int lastLane) const {
+    std::size_t waiting = 0;
+    for (int lane = 0; lane <= lastLane; ++lane) {
+      waiting += lanes_[static_cast<std::size_t>(lane)].waiting;
+    }
+    return waiting;
+  }
 
   const std::size_t perClient_;
   const std::size_t total_;

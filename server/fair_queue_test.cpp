@@ -44,6 +44,20 @@ TEST(FairQueue, ServesTheFirstLaneFirst) {
   EXPECT_EQ(Drain(queue), (std::vector<std::string>{"k1", "k2", "a1", "b1", "a2"}));
 }
 
+TEST(FairQueue, AWorkerOfTheFirstLaneLeavesTheSecondToOthers) {
+  Queue queue(100, 100);
+  queue.Push(1, "a", 1, "a1");
+  queue.Push(0, "k", 2, "k1");
+  queue.Stop();
+  auto first = queue.Pop(0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->item, "k1");
+  EXPECT_FALSE(queue.Pop(0));
+  auto second = queue.Pop();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->item, "a1");
+}
+
 TEST(FairQueue, BoundsEachClientAndTheWhole) {
   Queue queue(2, 3);
   EXPECT_EQ(queue.Push(1, "a", 1, "a1"), Queue::Pushed::kQueued);

@@ -6,7 +6,13 @@ namespace corvantis::server {
 
 LoginGate::LoginGate(LoginThrottle& throttle, PasswordChecker& checker, Limits limits)
     : throttle_(throttle), checker_(checker), queue_(limits.perClient, limits.waiting) {
-  for (int i = 0; i < std::max(1, limits.threads); ++i) threads_.emplace_back([this] { Work(); });
+  const int threads = std::max(1, limits.threads);
+  // With more than one thread, the first checks only clients known to their account: a
+  // camera the server knows never waits for a guess from elsewhere to finish.
+  for (int i = 0; i < threads; ++i) {
+    const int lastLane = i == 0 && threads > 1 ? 0 : 1;
+    threads_.emplace_back([this, lastLane] { Work(lastLane); });
+  }
 }
 
 LoginGate::~LoginGate() {
@@ -77,8 +83,8 @@ bool LoginGate::StillValid(const std::string& user, const std::string& stamp) {
   return current && *current == stamp;
 }
 
-void LoginGate::Work() {
-  while (auto next = queue_.Pop()) {
+void LoginGate::Work(int lastLane) {
+  while (auto next = queue_.Pop(lastLane)) {
     const std::string& client = next->client;
     Check& check = next->item;
     PasswordChecker::Verdict verdict;

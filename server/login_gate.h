@@ -2,9 +2,10 @@
 // counted before any hashing (LoginThrottle); a password verified a moment ago is answered
 // at once (PasswordChecker's cache); every other check waits its turn in a queue that serves
 // clients in turn and is bounded per client and in all, and runs on threads of its own.
-// Checks from a client that has logged in to that account before are served first, so a
-// flood of guesses from elsewhere cannot hold back a camera the server knows. A check whose
-// client has gone is taken back unrun.
+// Checks from a client that has logged in to that account before are served first, and with
+// more than one thread one of them is kept for those checks alone, so a flood of guesses
+// from elsewhere cannot hold back a camera the server knows. A check whose client has gone
+// is taken back unrun.
 #pragma once
 
 #include <atomic>
@@ -38,7 +39,7 @@ class LoginGate {
   using Ticket = uint64_t;
 
   struct Limits {
-    int threads = 2;            // checks run side by side
+    int threads = 2;            // checks run side by side (one kept for known clients)
     std::size_t perClient = 4;  // checks of one client waiting or running
     std::size_t waiting = 64;   // checks waiting, all clients
   };
@@ -68,7 +69,8 @@ class LoginGate {
     std::string password;
     Done done;
   };
-  void Work();
+  // Runs checks of lanes 0 to `lastLane` (0: clients known to the account) until Stop.
+  void Work(int lastLane);
   std::optional<Answer> Queue(bool known, const std::string& client, const std::string& user,
                               std::string password, Done done, Ticket& ticket);
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -17,13 +18,14 @@ using Outcome = LoginGate::Outcome;
 
 // A gate over a data directory with one account, allowing two attempts per client.
 struct Gate {
-  explicit Gate(std::chrono::seconds remembered = 300s) : checker(dir.path(), remembered) {
+  explicit Gate(std::chrono::seconds remembered = 300s, int threads = 1)
+      : checker(dir.path(), remembered), gate(throttle, checker, {threads, 4, 64}) {
     testing::AddUser(dir.path(), "alice", "secret1");
   }
   testing::TempDir dir;
   PasswordChecker checker;
   LoginThrottle throttle{{2, 10, 60s, 100}};
-  LoginGate gate{throttle, checker, {1, 4, 64}};
+  LoginGate gate;
 };
 
 TEST(LoginGate, AnswersAtOnceWhatNeedsNoCheck) {
@@ -118,6 +120,53 @@ TEST(LoginGate, ServesAClientKnownToTheAccountBeforeOthers) {
   release.set_value();
   g.gate.Stop();
   EXPECT_EQ(order, (std::vector<std::string>{"camera", "guess", "guess", "guess"}));
+}
+
+TEST(LoginGate, KeepsAThreadForClientsKnownToTheAccount) {
+  Gate g(0s, 2);
+  LoginGate::Ticket ticket = 0;
+  std::promise<Outcome> before;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.9", "alice", "secret1", [&](LoginGate::Answer a) { before.set_value(a.outcome); },
+      ticket));
+  ASSERT_EQ(before.get_future().get(), Outcome::kAccepted);
+
+  // Guesses from elsewhere, each holding its thread once checked, until released.
+  std::mutex mutex;
+  std::condition_variable changed;
+  int holding = 0;
+  bool released = false;
+  auto hold = [&](LoginGate::Answer) {
+    std::unique_lock lock(mutex);
+    ++holding;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+  };
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_FALSE(g.gate.Begin("10.0.1." + std::to_string(i), "alice", "wrong" + std::to_string(i),
+                              hold, ticket));
+  }
+  {
+    // One guess takes a thread; a second never does, however long it is given.
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return holding >= 1; }));
+    EXPECT_FALSE(changed.wait_for(lock, 500ms, [&] { return holding >= 2; }));
+  }
+  // The thread kept free answers the known client.
+  std::promise<Outcome> camera;
+  ASSERT_FALSE(g.gate.Begin(
+      "10.0.0.9", "alice", "secret1", [&](LoginGate::Answer a) { camera.set_value(a.outcome); },
+      ticket));
+  auto answered = camera.get_future();
+  const bool inTime = answered.wait_for(10s) == std::future_status::ready;
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  g.gate.Stop();
+  ASSERT_TRUE(inTime);
+  EXPECT_EQ(answered.get(), Outcome::kAccepted);
 }
 
 }  // namespace
