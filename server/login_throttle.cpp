@@ -56,9 +56,9 @@ void LoginThrottle::Table::AddFailure(Entry& entry, Clock::time_point now) {
   ++entry.failures;
 }
 
-LoginThrottle::Verdict LoginThrottle::Table::Judge(const Entry& entry, bool countInHand) const {
+LoginThrottle::Verdict LoginThrottle::Table::Judge(const Entry& entry) const {
   if (entry.failures >= limit_) return Verdict::kThrottled;
-  if (countInHand && entry.failures + entry.inHand >= limit_) return Verdict::kTooManyAtOnce;
+  if (entry.failures + entry.inHand >= limit_) return Verdict::kTooManyAtOnce;
   return Verdict::kAdmitted;
 }
 
@@ -66,14 +66,14 @@ LoginThrottle::Verdict LoginThrottle::Admit(const std::string& client, const std
                                             Clock::time_point now, bool* known) {
   std::lock_guard lock(mutex_);
   Entry& byClient = clients_.Touch(client, now);
-  Verdict verdict = clients_.Judge(byClient, true);
+  Verdict verdict = clients_.Judge(byClient);
   Entry* byAccount = nullptr;
   bool trusted = false;
   if (verdict == Verdict::kAdmitted && !account.empty()) {
     byAccount = &accounts_.Touch(account, now);
     trusted = std::find(byAccount->trusted.begin(), byAccount->trusted.end(), client) !=
               byAccount->trusted.end();
-    if (!trusted) verdict = accounts_.Judge(*byAccount, false);
+    if (!trusted) verdict = accounts_.Judge(*byAccount);
   }
   if (known) *known = trusted;
   if (verdict == Verdict::kAdmitted) {

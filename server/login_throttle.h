@@ -7,7 +7,9 @@
 // with `perClient` attempts in hand and failed together is refused without a check:
 // "throttled" when its failures alone reach the limit (until the window is over), "too many
 // at once" when attempts still in hand make up the rest. An account is refused in the same
-// way once `perAccount` failures at it fall within its window.
+// way to clients not known to it, once `perAccount` attempts at it are in hand and failed
+// within its window, wherever they come from: guesses spread over many addresses cost at
+// most that many checks.
 //
 // A success clears its own account's failures and nothing else: a client's failures at one
 // account are never wiped by a login to another. A client that has logged in to an account
@@ -79,9 +81,8 @@ class LoginThrottle {
     // Files the entry under blocking or not after a change; drops it when it holds nothing.
     void Settle(const std::string& key, Entry& entry);
     void AddFailure(Entry& entry, Clock::time_point now);
-    // `countInHand`: attempts in hand count with the failures (clients), or not (accounts,
-    // so that many clients at once cannot lock an account without failing).
-    Verdict Judge(const Entry& entry, bool countInHand) const;
+    // Failures alone reach the limit: throttled; with the attempts in hand: too many at once.
+    Verdict Judge(const Entry& entry) const;
     std::size_t size() const { return entries_.size(); }
 
    private:

@@ -88,6 +88,25 @@ TEST(LoginThrottle, GuessesAtAnAccountDoNotLockOutAClientThatLoggedIn) {
   EXPECT_EQ(throttle.Admit("198.51.100.50", "camera", t0 + 1s), Verdict::kAdmitted);
 }
 
+TEST(LoginThrottle, AnAccountCountsTheAttemptsInHandFromEveryClient) {
+  LoginThrottle throttle(Limits(5, 3));
+  ASSERT_EQ(throttle.Admit("192.0.2.7", "camera", t0), Verdict::kAdmitted);
+  throttle.Finish("192.0.2.7", "camera", Result::kSucceeded, true, t0);
+  // Guesses from as many addresses as there are attempts: the account's count holds them,
+  // before any has failed.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(throttle.Admit("198.51.100." + std::to_string(i), "camera", t0), Verdict::kAdmitted);
+  }
+  EXPECT_EQ(throttle.Admit("198.51.100.50", "camera", t0), Verdict::kTooManyAtOnce);
+  EXPECT_EQ(throttle.Admit("198.51.100.50", "alice", t0), Verdict::kAdmitted);
+  // The camera's own address is not held back.
+  EXPECT_EQ(throttle.Admit("192.0.2.7", "camera", t0), Verdict::kAdmitted);
+  throttle.Finish("192.0.2.7", "camera", Result::kSucceeded, true, t0);
+  // One guess dropped unrun: its place at the account is free again.
+  throttle.Finish("198.51.100.0", "camera", Result::kDropped, true, t0);
+  EXPECT_EQ(throttle.Admit("198.51.100.50", "camera", t0), Verdict::kAdmitted);
+}
+
 TEST(LoginThrottle, MadeUpNamesCountForTheClientAlone) {
   LoginThrottle throttle(Limits(3, 1));
   // Failures at names no account has never block those names for others...
