@@ -26,8 +26,6 @@ namespace qtbackend::internal {
 // Trackbar notification codes carried by WM_HSCROLL.
 constexpr WORD kTbLineUp = 0, kTbLineDown = 1, kTbPageUp = 2, kTbPageDown = 3, kTbThumbPosition = 4,
                kTbThumbTrack = 5, kTbTop = 6, kTbBottom = 7, kTbEndTrack = 8;
-// The platform's error for a dialog without a control of the asked id.
-constexpr DWORD kControlIdNotFound = 1421;
 // Button styles kept in the low four bits.
 constexpr DWORD kButtonTypeMask = 0xF;
 constexpr DWORD kStaticTypeMask = 0x1F;
