@@ -159,11 +159,18 @@ HGLOBAL PackedDibFromBitmap(HBITMAP bitmap, DWORD compression, WORD depth, HPALE
     return nullptr;
   }
   std::memcpy(bytes, &header, sizeof header);
-  // The first pass completes the header: biSizeImage and the colour table.
-  GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), nullptr,
-            reinterpret_cast<BITMAPINFO*>(bytes), DIB_RGB_COLORS);
+  // The first pass completes the header: biSizeImage and the colour table. A depth or
+  // compression that the platform refuses here it refuses for the rows too: stop before the
+  // block is sized for it (an arbitrary depth would ask for gigabytes).
+  int described = GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), nullptr,
+                            reinterpret_cast<BITMAPINFO*>(bytes), DIB_RGB_COLORS);
   std::memcpy(&header, bytes, sizeof header);
   GlobalUnlock(dib);
+  if (described == 0) {
+    GlobalFree(dib);
+    ReleaseScreen(screen, previous);
+    return nullptr;
+  }
 
   if (header.biSizeImage == 0) {
     header.biSizeImage = EstimatePixelBytes(shape.bmWidth, shape.bmHeight, depth, compression);

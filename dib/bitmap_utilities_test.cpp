@@ -4,10 +4,30 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
+
+// The largest allocation this test program has asked for since it was last reset, so a test
+// can tell that a refused conversion never sized a block for what it refused.
+std::atomic<size_t> largestAllocation{0};
+
+void* operator new(size_t bytes) {
+  size_t seen = largestAllocation.load();
+  while (bytes > seen && !largestAllocation.compare_exchange_weak(seen, bytes)) {
+  }
+  if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+  std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+  std::free(block);
+}
 
 namespace {
 
@@ -199,6 +219,17 @@ TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
   EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 7, nullptr), nullptr);
   DeleteObject(bitmap);
   EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 24, nullptr), nullptr);
+}
+
+TEST(BitmapUtilities, ARefusedDepthIsNotAllocatedFor) {
+  // A depth of 65535 bits would estimate rows of 524 KB for 64 pixels, 33 MB for the whole
+  // bitmap; and RLE8, which the platform does not write, half as much again as 8 bits.
+  HBITMAP bitmap = CreateCompatibleBitmap(nullptr, 64, 64);
+  largestAllocation = 0;
+  EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 65535, nullptr), nullptr);
+  EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RLE8, 8, nullptr), nullptr);
+  EXPECT_LT(largestAllocation.load(), 4096u);
+  DeleteObject(bitmap);
 }
 
 TEST(BitmapUtilities, A24BitFrameRoundTripsThroughADeviceBitmapUnchanged) {
