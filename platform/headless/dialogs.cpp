@@ -430,6 +430,11 @@ std::vector<DialogRecord> DialogRecords() {
   return S().dialogRecords;
 }
 
+void ClearDialogRecords() {
+  std::lock_guard lock(S().mutex);
+  S().dialogRecords.clear();
+}
+
 const ControlState* DialogSnapshot::Control(int id) const {
   for (const ControlState& control : controls) {
     if (control.id == id) return &control;
