@@ -1,6 +1,7 @@
 // Modal dialogs of the headless backend: a dialog window with its controls (buttons, edits,
 // statics, sliders, drop-down lists) built from a template, the dialog procedure behind it,
 // the modal loop, and the scripted user actions that tests give each dialog.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -159,13 +160,19 @@ void RegisterDialogClasses() {
   });
 }
 
+// A template's dialog units are 16-bit values, as the platform's templates hold them; a wider
+// value counts as the nearest 16-bit one.
+int TemplateUnits(int units) {
+  return std::clamp(units, -32768, 32767);
+}
+
 // Dialog units of an 8-point dialog font: 4 horizontal units are 6 pixels, 8 vertical ones
 // 13 pixels.
 int UnitsToX(int units) {
-  return units * 6 / 4;
+  return TemplateUnits(units) * 6 / 4;
 }
 int UnitsToY(int units) {
-  return units * 13 / 8;
+  return TemplateUnits(units) * 13 / 8;
 }
 
 DialogSnapshot SnapshotLocked(HWND dialog) {

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/qt/qt_state.h"
@@ -201,8 +203,11 @@ DialogFont FontOf(const platform::DialogTemplate& dialog) {
   return result;
 }
 
+// Dialog units in pixels of the dialog's font. A template's units are 16-bit values, as the
+// platform's templates hold them (a wider value counts as the nearest 16-bit one).
 int Scale(int units, int base, int divisor) {
-  return (units * base + divisor / 2) / divisor;
+  const int64_t pixels = (int64_t{std::clamp(units, -32768, 32767)} * base + divisor / 2) / divisor;
+  return static_cast<int>(std::clamp<int64_t>(pixels, INT_MIN, INT_MAX));
 }
 
 // Creates one control's window and widget inside the dialog.
