@@ -56,12 +56,18 @@ bool JpegSize(const std::string& file, uint32_t* width, uint32_t* height) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
+  // The camera's picture size is mostly the frame's own, as in the program, and sometimes any.
+  const bool agree = input.ConsumeBool();
   videoWidth = fuzzsupport::ConsumeDimension(input, -2, 700);
   videoHeight = fuzzsupport::ConsumeDimension(input, -2, 500);
   const int quality = input.ConsumeIntegral<int>();
   const fuzzsupport::Frame frame =
       fuzzsupport::ConsumeFrame(input, fuzzsupport::kPixelRowsAfterInfoHeader);
   if (frame.reset) return 0;
+  if (agree) {
+    videoWidth = static_cast<int32_t>(ReadLittleEndian(frame.bytes.data() + 4, 4));
+    videoHeight = static_cast<int32_t>(ReadLittleEndian(frame.bytes.data() + 8, 4));
+  }
 
   fuzzsupport::FuzzDirectory::Visit visit;
   // An earlier snapshot is there, so a refusal has one to remove.

@@ -31,9 +31,13 @@ inline HPALETTE ConsumePalette(FuzzedDataProvider& input) {
 }
 
 // The bytes of a packed bitmap with an arbitrary header: the rows its header describes, then
-// cut a little short, or followed by room for a colour table or masks.
+// cut a little short, or followed by room for a colour table or masks; or cut anywhere.
 inline std::vector<unsigned char> ConsumePackedDibBytes(FuzzedDataProvider& input) {
   std::vector<unsigned char> bytes = ConsumeFrame(input, kPixelRowsAfterHeader).bytes;
+  if (input.ConsumeIntegralInRange(0, 3) == 0) {
+    bytes.resize(input.ConsumeIntegralInRange<size_t>(0, bytes.size()));
+    return bytes;
+  }
   const int change = input.ConsumeIntegralInRange(-64, 1100);
   bytes.resize(
       static_cast<size_t>(std::max<int64_t>(0, static_cast<int64_t>(bytes.size()) + change)), 0x5A);
