@@ -8,6 +8,9 @@
 namespace {
 
 constexpr DWORD kCoreHeaderBytes = sizeof(BITMAPCOREHEADER);
+constexpr DWORD kInfoHeaderBytes = sizeof(BITMAPINFOHEADER);
+// The red, green and blue masks of rows stored with BI_BITFIELDS.
+constexpr DWORD kMaskBytes = 3 * sizeof(DWORD);
 
 DWORD HeaderSize(const void* header) {
   DWORD size;
@@ -97,9 +100,15 @@ bool PackedDibFits(const void* dib, SIZE_T blockBytes) {
   } else {
     BITMAPINFOHEADER info;
     std::memcpy(&info, dib, sizeof info);
-    pixelBytes = info.biCompression == BI_RGB ? uint64_t{RowSize(info.biWidth, info.biBitCount)} *
-                                                    static_cast<uint64_t>(std::llabs(info.biHeight))
-                                              : info.biSizeImage;
+    // Rows with colour masks are stored whole like uncompressed ones; only compressed rows
+    // take the header's word for their size. The masks follow a 40-byte header.
+    const bool whole = info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS;
+    pixelBytes = whole ? uint64_t{RowSize(info.biWidth, info.biBitCount)} *
+                             static_cast<uint64_t>(std::llabs(info.biHeight))
+                       : info.biSizeImage;
+    if (info.biCompression == BI_BITFIELDS && headerBytes < kInfoHeaderBytes + kMaskBytes) {
+      pixelBytes += kMaskBytes;
+    }
   }
   return headerBytes + ColorTableBytes(dib) + pixelBytes <= blockBytes;
 }

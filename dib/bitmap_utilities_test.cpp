@@ -221,6 +221,37 @@ TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
   EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 24, nullptr), nullptr);
 }
 
+TEST(BitmapUtilities, RowsWithColourMasksMustBeInTheBlockWhateverTheHeaderSays) {
+  // A 32-bit bitmap with colour masks whose biSizeImage claims 4 bytes: its rows are stored
+  // whole, so a block of the header, the masks and 4 bytes does not hold them (the conversion
+  // once read 40000 bytes past it).
+  BITMAPINFOHEADER h = InfoHeader(100, 100, 32, 0, BI_BITFIELDS);
+  h.biSizeImage = 4;
+  const uint32_t masks[3] = {0xff0000, 0x00ff00, 0x0000ff};
+  std::vector<BYTE> bytes(sizeof h + sizeof masks + 4, 0);
+  std::memcpy(bytes.data(), &h, sizeof h);
+  std::memcpy(bytes.data() + sizeof h, masks, sizeof masks);
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size()));
+  HGLOBAL shortBlock = Block(bytes);
+  EXPECT_EQ(BitmapFromPackedDib(shortBlock, nullptr), nullptr);
+  GlobalFree(shortBlock);
+
+  // With its rows and masks the same bitmap fits and converts.
+  bytes.resize(sizeof h + sizeof masks + RowSize(100, 32) * 100);
+  EXPECT_TRUE(PackedDibFits(bytes.data(), bytes.size()));
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size() - 1));
+  HGLOBAL whole = Block(bytes);
+  HBITMAP bitmap = BitmapFromPackedDib(whole, nullptr);
+  EXPECT_NE(bitmap, nullptr);
+  DeleteObject(bitmap);
+  GlobalFree(whole);
+  // A header long enough to hold the masks needs no room for them after it.
+  h.biSize = 108;
+  std::vector<BYTE> longHeader(108 + RowSize(100, 32) * 100, 0);
+  std::memcpy(longHeader.data(), &h, sizeof h);
+  EXPECT_TRUE(PackedDibFits(longHeader.data(), longHeader.size()));
+}
+
 TEST(BitmapUtilities, ARefusedDepthIsNotAllocatedFor) {
   // A depth of 65535 bits would estimate rows of 524 KB for 64 pixels, 33 MB for the whole
   // bitmap; and RLE8, which the platform does not write, half as much again as 8 bits.
