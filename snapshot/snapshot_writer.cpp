@@ -51,7 +51,8 @@ bool ChooseSnapshotPicture(const unsigned char* frame, SnapshotPicture* picture)
       height > JPEG_MAX_DIMENSION) {
     return false;
   }
-  if (width == videoWidth.load(std::memory_order_relaxed) &&
+  // A top-down frame (negative height) takes the header's way even when the sizes agree.
+  if (height > 0 && width == videoWidth.load(std::memory_order_relaxed) &&
       height == videoHeight.load(std::memory_order_relaxed)) {
     *picture = {static_cast<uint32_t>(videoWidth.load(std::memory_order_relaxed)),
                 static_cast<uint32_t>(videoHeight.load(std::memory_order_relaxed)), false};

@@ -240,6 +240,21 @@ TEST_F(SnapshotWriterTest, FrameSizeComesFromTheHeaderWhenItDisagrees) {
   EXPECT_TRUE(IsRed(jpeg.At(5, 30)));
 }
 
+TEST_F(SnapshotWriterTest, ATopDownFrameOfTheCamerasOwnSizeIsWrittenUpright) {
+  // A driver that reports its rows top row first gives a negative height; the size agrees
+  // with the frame's (this once reached the library as a height of 4294967264 and ended the
+  // process).
+  videoWidth = 48;
+  videoHeight = -32;
+  const Frame topDown = BlueOverRed(48, -32, 8);
+  WriteSnapshot(topDown.bytes.data(), 70);
+  const Decoded jpeg = DecodeFile("Temp.jpeg");
+  EXPECT_EQ(jpeg.width, 48);
+  EXPECT_EQ(jpeg.height, 32);
+  EXPECT_TRUE(IsBlue(jpeg.At(5, 2)));
+  EXPECT_TRUE(IsRed(jpeg.At(5, 29)));
+}
+
 TEST_F(SnapshotWriterTest, UnreadableFramesLeaveNoSnapshot) {
   const Frame good = BlueOverRed(320, 240, 64);
   Frame shortHeader = BlueOverRed(320, 240, 64);
