@@ -77,10 +77,17 @@ class Connection {
  public:
   explicit Connection(SessionServices& services) {
     Harness& h = *harness;
-    client_.connect(h.acceptor.local_endpoint());
+    // The fuzzer's timer signal may interrupt a blocking call; it is simply made again (an
+    // interrupted connect goes on by itself and is then in progress or done).
+    std::error_code ec;
+    do client_.connect(h.acceptor.local_endpoint(), ec);
+    while (ec == asio::error::interrupted || ec == asio::error::already_started);
+    if (ec && ec != asio::error::already_connected) Fail("connect: " + ec.message());
     client_.non_blocking(true);
     asio::ip::tcp::socket server(h.io);
-    h.acceptor.accept(server);
+    do h.acceptor.accept(server, ec);
+    while (ec == asio::error::interrupted);
+    if (ec) Fail("accept: " + ec.message());
     // A second descriptor of the server's socket, so the harness can ask how many bytes wait
     // unread whether or not the session has closed its own.
     watch_ = ::dup(server.native_handle());
@@ -100,9 +107,11 @@ class Connection {
   void Send(const char* bytes, std::size_t count) {
     std::error_code ec;
     client_.non_blocking(false);
-    asio::write(client_, asio::buffer(bytes, count), ec);
+    std::size_t sent = 0;
+    do sent += asio::write(client_, asio::buffer(bytes + sent, count - sent), ec);
+    while (ec == asio::error::interrupted);
     client_.non_blocking(true);
-    if (!ec) stream_.append(bytes, count);
+    stream_.append(bytes, sent);
     Settle();
   }
 

@@ -32,6 +32,8 @@ constexpr int kMostActions = 24;
 FuzzedDataProvider* input = nullptr;
 bool deviceOpen = false;
 std::map<void*, std::unique_ptr<unsigned char[]>> mapped;
+// The length the device gave each buffer, by index.
+std::map<uint32_t, uint32_t> bufferLengths;
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "v4l2 driver: %s\n", what);
@@ -88,15 +90,22 @@ int Ioctl(int fd, unsigned long request, void* argument) {
       return 0;
     case VIDIOC_QUERYBUF: {
       auto* buffer = static_cast<v4l2_buffer*>(argument);
-      buffer->length = input->ConsumeIntegral<uint32_t>();
+      // Mostly the size of a frame the device might send, sometimes anything.
+      buffer->length = input->ConsumeBool() ? input->ConsumeIntegralInRange<uint32_t>(0, 1 << 20)
+                                            : input->ConsumeIntegral<uint32_t>();
       buffer->m.offset = input->ConsumeIntegral<uint32_t>();
+      bufferLengths[buffer->index] = buffer->length;
       return 0;
     }
     case VIDIOC_DQBUF: {
       auto* buffer = static_cast<v4l2_buffer*>(argument);
       buffer->index = input->ConsumeBool() ? input->ConsumeIntegralInRange<uint32_t>(0, 6)
                                            : input->ConsumeIntegral<uint32_t>();
-      buffer->bytesused = input->ConsumeIntegral<uint32_t>();
+      // A whole buffer's worth, or any count.
+      buffer->bytesused = input->ConsumeBool() ? ~0u : input->ConsumeIntegral<uint32_t>();
+      if (buffer->bytesused == ~0u && bufferLengths.count(buffer->index)) {
+        buffer->bytesused = bufferLengths[buffer->index];
+      }
       buffer->flags = input->ConsumeBool() ? 0 : input->ConsumeIntegral<uint32_t>();
       return 0;
     }
@@ -226,6 +235,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider provider(data, size);
   input = &provider;
+  bufferLengths.clear();
   if (provider.ConsumeBool()) platform::FindV4l2Devices();
   {
     platform::V4l2Driver driver(platform::V4l2Device{"/dev/video0", "Camera", ""});

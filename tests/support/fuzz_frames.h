@@ -5,6 +5,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,7 @@ namespace fuzzsupport {
 
 // Blocks larger than this are not made (the input gets a null frame instead), so that one
 // input stays quick.
-constexpr uint64_t kMostFrameBytes = 1u << 20;
+constexpr uint64_t kMostFrameBytes = 256u << 10;
 
 // Where the rows begin: right after the header whatever its size (the detector's rule), or
 // after the 40-byte information header with the header size only read (the snapshot writer's).
@@ -46,11 +47,18 @@ inline uint64_t RowsBytes(int32_t width, int32_t height, uint32_t bitCount) {
 // Fills `bytes` with `pattern` over and over (zeros for an empty pattern).
 inline void FillRepeating(unsigned char* bytes, size_t count,
                           const std::vector<unsigned char>& pattern) {
-  if (pattern.empty()) {
+  if (pattern.empty() || count == 0) {
     std::memset(bytes, 0, count);
     return;
   }
-  for (size_t i = 0; i < count; ++i) bytes[i] = pattern[i % pattern.size()];
+  // The pattern once, then what is filled so far doubled until the block is full.
+  size_t filled = std::min(count, pattern.size());
+  std::memcpy(bytes, pattern.data(), filled);
+  while (filled < count) {
+    const size_t more = std::min(filled, count - filled);
+    std::memcpy(bytes + filled, bytes, more);
+    filled += more;
+  }
 }
 
 // The next frame of the input: a header size, width, height and bit count (often 24) chosen by
