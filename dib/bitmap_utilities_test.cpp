@@ -22,10 +22,11 @@ void* operator new(size_t bytes) {
   if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
   throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept {
+// Kept out of line: inlined, the compiler would see free() meet a pointer from operator new.
+__attribute__((noinline)) void operator delete(void* block) noexcept {
   std::free(block);
 }
-void operator delete(void* block, size_t) noexcept {
+__attribute__((noinline)) void operator delete(void* block, size_t) noexcept {
   std::free(block);
 }
 
