@@ -50,7 +50,7 @@ std::string ConsumeText(FuzzedDataProvider& input) {
 
 platform::ControlTemplate ConsumeControl(FuzzedDataProvider& input) {
   platform::ControlTemplate control;
-  control.controlClass = static_cast<ControlClass>(input.ConsumeIntegralInRange(0, 5));
+  control.controlClass = static_cast<ControlClass>(input.ConsumeIntegralInRange(0, 4));
   control.id = ConsumeId(input);
   control.text = ConsumeText(input);
   control.style = input.ConsumeIntegral<DWORD>();
