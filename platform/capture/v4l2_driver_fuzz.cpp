@@ -54,7 +54,7 @@ bool Succeeds() {
 // A size that is usually a camera's and sometimes anything.
 uint32_t ConsumeSide() {
   return input->ConsumeBool() ? input->ConsumeIntegral<uint32_t>()
-                              : input->ConsumeIntegralInRange<uint32_t>(0, 700);
+                              : input->ConsumeIntegralInRange<uint32_t>(0, 320);
 }
 
 void AnswerFormat(v4l2_format* format) {
@@ -63,7 +63,7 @@ void AnswerFormat(v4l2_format* format) {
   format->fmt.pix.pixelformat =
       input->ConsumeBool() ? V4L2_PIX_FMT_RGB24 : input->ConsumeIntegral<uint32_t>();
   format->fmt.pix.bytesperline =
-      input->ConsumeBool() ? 0 : input->ConsumeIntegralInRange<uint32_t>(0, 3000);
+      input->ConsumeBool() ? 0 : input->ConsumeIntegralInRange<uint32_t>(0, 1500);
 }
 
 int Ioctl(int fd, unsigned long request, void* argument) {
@@ -91,7 +91,7 @@ int Ioctl(int fd, unsigned long request, void* argument) {
     case VIDIOC_QUERYBUF: {
       auto* buffer = static_cast<v4l2_buffer*>(argument);
       // Mostly the size of a frame the device might send, sometimes anything.
-      buffer->length = input->ConsumeBool() ? input->ConsumeIntegralInRange<uint32_t>(0, 1 << 20)
+      buffer->length = input->ConsumeBool() ? input->ConsumeIntegralInRange<uint32_t>(0, 1 << 19)
                                             : input->ConsumeIntegral<uint32_t>();
       buffer->m.offset = input->ConsumeIntegral<uint32_t>();
       bufferLengths[buffer->index] = buffer->length;
