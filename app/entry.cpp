@@ -104,6 +104,8 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show) {
   sensitivity.store(30, std::memory_order_relaxed);
   smoothing.store(15, std::memory_order_relaxed);
   useExtendedStyle = 1;
+  // The settings dialog's sliders are common controls.
+  InitCommonControls();
 
   if (!RegisterClasses(instance, previous)) {
     MessageBoxA(nullptr, "Application is going to close.", "Sorry!", MB_OK);

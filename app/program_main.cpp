@@ -14,6 +14,8 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName("Corvantis");
+  // The desktop finds the menu entry (corvantis.desktop), and so the icon, of our windows.
+  QApplication::setDesktopFileName("corvantis");
   platform::InstallResources(ProgramResources());
   // The program's one instance handle: a value of the instance kind that names the process.
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(

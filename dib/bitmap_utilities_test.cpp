@@ -83,6 +83,15 @@ std::vector<BYTE> RandomFrame(int width, int height, unsigned seed) {
   return bytes;
 }
 
+// A device bitmap in the screen's format. (A memory context starts with a one-pixel
+// monochrome bitmap, so a bitmap compatible with it would be monochrome.)
+HBITMAP ScreenBitmap(int width, int height) {
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  return bitmap;
+}
+
 COLORREF PixelOf(HBITMAP bitmap, int x, int y) {
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, bitmap);
@@ -102,8 +111,13 @@ TEST(BitmapUtilities, ColourTablesAndSizesFollowTheHeader) {
   h.biClrUsed = 20;
   EXPECT_EQ(ColorCount(&h), 20);
   EXPECT_EQ(ColorTableBytes(&h), 80u);
-  h.biClrUsed = 0x10000;  // only the low 16 bits count
-  EXPECT_EQ(ColorCount(&h), 256);
+  // A non-zero count gives its low 16 bits, also when they are 0; the bit count is not
+  // looked at then.
+  h.biClrUsed = 0x10000;
+  EXPECT_EQ(ColorCount(&h), 0);
+  EXPECT_EQ(ColorTableBytes(&h), 0u);
+  h.biClrUsed = 0x10014;
+  EXPECT_EQ(ColorCount(&h), 20);
   h = InfoHeader(10, 10, 1);
   EXPECT_EQ(ColorCount(&h), 2);
   h = InfoHeader(10, 10, 16);
@@ -181,7 +195,7 @@ TEST(BitmapUtilities, DuplicatePaletteCopiesEntriesAndRefusesEmptyPalettes) {
 }
 
 TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
-  HBITMAP bitmap = CreateCompatibleBitmap(nullptr, 320, 240);
+  HBITMAP bitmap = ScreenBitmap(320, 240);
   HPALETTE palette = MakePalette({{9, 9, 9, 0}});
   HGLOBAL dib = PackedDibFromBitmap(bitmap, BI_RGB, 0, palette);
   ASSERT_NE(dib, nullptr);
@@ -203,7 +217,7 @@ TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
   EXPECT_TRUE(DeleteObject(palette));
 
   // Eight bits bring a full colour table; odd widths pad their rows.
-  HBITMAP odd = CreateCompatibleBitmap(nullptr, 321, 2);
+  HBITMAP odd = ScreenBitmap(321, 2);
   dib = PackedDibFromBitmap(odd, BI_RGB, 8, nullptr);
   ASSERT_NE(dib, nullptr);
   EXPECT_EQ(GlobalSize(dib), 40u + 1024 + 324 * 2);
@@ -300,7 +314,7 @@ TEST(BitmapUtilities, EveryDepthKeepsTheColoursItCanHold) {
       RGB(128, 128, 128), RGB(255, 0, 0),   RGB(0, 255, 0),   RGB(255, 255, 0),
       RGB(0, 0, 255),     RGB(255, 0, 255), RGB(0, 255, 255), RGB(255, 255, 255)};
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP source = CreateCompatibleBitmap(dc, 16, 3);
+  HBITMAP source = ScreenBitmap(16, 3);
   HGDIOBJ old = SelectObject(dc, source);
   for (int x = 0; x < 16; ++x) {
     HBRUSH brush = CreateSolidBrush(colors[x]);
@@ -356,3 +370,29 @@ TEST(BitmapUtilities, EveryDepthKeepsTheColoursItCanHold) {
 }
 
 }  // namespace
+
+TEST(BitmapUtilities, ACountWhoseLowBitsAreZeroNeverLetsTheTableBeReadPastTheBlock) {
+  // 8 bits a pixel with biClrUsed 0x10000: no colour table by the counting rule, so the rows
+  // follow the header at once; the drawing services still read a full table of 256 entries
+  // from there, which this block (header and rows only) does not hold.
+  BITMAPINFOHEADER h = InfoHeader(10, 3, 8, 0x10000);
+  std::vector<BYTE> bytes(40 + RowSize(10, 8) * 3, 7);
+  std::memcpy(bytes.data(), &h, sizeof h);
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size()));
+  HGLOBAL dib = Block(bytes);
+  EXPECT_EQ(BitmapFromPackedDib(dib, nullptr), nullptr);
+  GlobalFree(dib);
+
+  // Long enough for that table, it goes to the drawing services, which may take the count
+  // as they see fit (this platform's draw it; the system's own may refuse it).
+  bytes.resize(40 + 1024, 0);
+  EXPECT_TRUE(PackedDibFits(bytes.data(), bytes.size()));
+  dib = Block(bytes);
+  if (HBITMAP bitmap = BitmapFromPackedDib(dib, nullptr)) {
+    BITMAP shape;
+    ASSERT_NE(GetObjectA(bitmap, sizeof shape, &shape), 0);
+    EXPECT_EQ(shape.bmWidth, 10);
+    DeleteObject(bitmap);
+  }
+  GlobalFree(dib);
+}

@@ -13,7 +13,7 @@ static_assert(sizeof kConfiguredHostName <= 27, "the server's host name has at m
 }  // namespace
 
 char serverHostName[27];
-ServerHostRecord serverHost = {0, {0}};
+ServerHostRecord serverHost{};  // no address yet
 char storedUserName[1024];
 char storedPassword[1024];
 char ServerReply[1025];

@@ -6,6 +6,13 @@
 #include "platform/types.h"
 #include "platform/window.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+// (after <windows.h>, whose types it uses)
+#include <vfw.h>
+#else
+
 // Capability record of the connected driver (44 bytes: handles are kept as 32-bit values).
 struct CAPDRIVERCAPS {
   UINT wDeviceIndex;
@@ -70,3 +77,5 @@ HWND capCreateCaptureWindowA(LPCSTR name, DWORD style, int x, int y, int width, 
 // Copies driver `index`'s name and version (terminated, cut to the buffer sizes); FALSE
 // when there is no driver of that index.
 BOOL capGetDriverDescriptionA(WORD index, LPSTR name, int nameSize, LPSTR version, int versionSize);
+
+#endif  // _WIN32

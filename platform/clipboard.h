@@ -4,6 +4,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+#else
+
 #define CF_TEXT 1
 #define CF_BITMAP 2
 #define CF_DIB 8
@@ -19,3 +24,5 @@ HANDLE GetClipboardData(UINT format);
 // open. Gives the data, or null.
 HANDLE SetClipboardData(UINT format, HANDLE data);
 HWND GetClipboardOwner();
+
+#endif  // _WIN32

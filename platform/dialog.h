@@ -6,6 +6,13 @@
 #include "platform/types.h"
 #include "platform/window.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+// (after <windows.h>, whose types it uses)
+#include <commctrl.h>
+#else
+
 typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Dialog template styles.
@@ -80,6 +87,11 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 // by the window thread while the caller waits.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
+// Makes the common controls (the trackbar) available to dialog templates. Both backends have
+// them built into their dialogs, so it does nothing here; on Windows it loads the system's
+// common controls library.
+void InitCommonControls();
+
 // Runs the dialog of template `templateName` (MAKEINTRESOURCEA(id)) modally, owned by
 // `owner`, with `procedure` as its dialog procedure; gives the value passed to EndDialog,
 // or -1 when the dialog could not be created (ERROR_RESOURCE_NAME_NOT_FOUND for a missing
@@ -104,3 +116,5 @@ HWND GetDlgItem(HWND dialog, int id);
 UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif  // _WIN32

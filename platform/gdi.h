@@ -5,6 +5,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+#else
+
 struct BITMAP {
   LONG bmType;
   LONG bmWidth;
@@ -99,3 +104,5 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int sourc
                       UINT startScan, UINT lines, const void* bits, const BITMAPINFO* info,
                       UINT usage);
 BOOL FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+
+#endif  // _WIN32

@@ -5,6 +5,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+#else
+
 #define GMEM_FIXED 0x0000
 #define GMEM_MOVEABLE 0x0002
 #define GMEM_ZEROINIT 0x0040
@@ -37,3 +42,5 @@ UINT GlobalFlags(HGLOBAL block);
 // live local block.
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL block);
+
+#endif  // _WIN32

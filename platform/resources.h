@@ -12,6 +12,23 @@ namespace platform {
 // Predefined control classes of dialog templates.
 enum class ControlClass { kButton, kEdit, kStatic, kTrackbar, kComboBox };
 
+// The window class name of a control class's controls, as the platform names it.
+inline const char* ControlClassName(ControlClass controlClass) {
+  switch (controlClass) {
+    case ControlClass::kButton:
+      return "Button";
+    case ControlClass::kEdit:
+      return "Edit";
+    case ControlClass::kStatic:
+      return "Static";
+    case ControlClass::kTrackbar:
+      return "msctls_trackbar32";
+    case ControlClass::kComboBox:
+      return "ComboBox";
+  }
+  return "Static";
+}
+
 struct ControlTemplate {
   ControlClass controlClass;
   int id;            // -1 for controls without an id

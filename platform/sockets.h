@@ -5,6 +5,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <winsock.h>
+#else
+
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET (static_cast<SOCKET>(~0))
 #define SOCKET_ERROR (-1)
@@ -120,3 +125,5 @@ int recv(SOCKET s, char* buffer, int length, int flags);
 // TCP_NODELAY (level IPPROTO_TCP) a BOOL. Other options fail with WSAENOPROTOOPT.
 int setsockopt(SOCKET s, int level, int option, const char* value, int length);
 int closesocket(SOCKET s);
+
+#endif  // _WIN32

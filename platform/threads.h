@@ -3,6 +3,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+#else
+
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID parameter);
 
 #define INFINITE 0xFFFFFFFFu
@@ -42,3 +47,5 @@ void SetLastError(DWORD code);
 void Sleep(DWORD milliseconds);
 // Milliseconds since the backend started: real on the desktop, virtual when headless.
 DWORD GetTickCount();
+
+#endif  // _WIN32

@@ -5,6 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#ifndef NOMINMAX
+#define NOMINMAX  // no min and max macros over std::min and std::max
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN  // each platform header includes the system headers it stands for
+#endif
+#include <windows.h>
+#else
+
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
@@ -148,3 +159,5 @@ struct BITMAPINFO {
 #define GetRValue(c) (static_cast<BYTE>((c)&0xff))
 #define GetGValue(c) (static_cast<BYTE>(((c) >> 8) & 0xff))
 #define GetBValue(c) (static_cast<BYTE>(((c) >> 16) & 0xff))
+
+#endif  // _WIN32

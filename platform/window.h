@@ -4,6 +4,11 @@
 
 #include "platform/types.h"
 
+#if defined(_WIN32)
+// On Windows the system declares all of this itself.
+#include <windows.h>
+#else
+
 typedef LRESULT (*WNDPROC)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 struct WNDCLASSA {
@@ -312,3 +317,5 @@ HMENU GetMenu(HWND window);
 BOOL EnableMenuItem(HMENU menu, UINT idOrPosition, UINT flags);
 // The item's state flags, or 0xFFFFFFFF when there is no such item.
 UINT GetMenuState(HMENU menu, UINT idOrPosition, UINT flags);
+
+#endif  // _WIN32

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "server/accounts.h"
+#include "server/cli_values.h"
 #include "server/credentials.h"
 #include "server/data_dir.h"
+#include "server/event_commands.h"
+#include "server/event_options.h"
 #include "server/log.h"
 #include "server/server.h"
 
@@ -23,12 +26,13 @@ namespace corvantis::server {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: corvantis-server [--data DIR] serve [--listen ADDR:PORT] [--max-size BYTES]\n"
-    "                        [--idle-timeout SECONDS] [--threads N] [--max-connections N]\n"
-    "                        [--login-cache SECONDS]\n"
+    "usage: corvantis-server [--data DIR] serve [--listen ADDR:PORT] [OPTION...]\n"
     "       corvantis-server [--data DIR] user add NAME [--hash-cost min|interactive|moderate]\n"
     "       corvantis-server [--data DIR] user remove NAME\n"
     "       corvantis-server [--data DIR] user list\n"
+    "       corvantis-server [--data DIR] events [--user NAME] [--limit N]\n"
+    "       corvantis-server [--data DIR] export EVENT DIR\n"
+    "       corvantis-server [--data DIR] prune [--keep-days N] [--min-free SIZE]\n"
     "\n"
     "The alarm server. It keeps its accounts, uploaded snapshots and database in DIR\n"
     "(default $XDG_DATA_HOME/corvantis-server or ~/.local/share/corvantis-server).\n"
@@ -41,23 +45,33 @@ constexpr const char* kUsage =
     "  --threads N         connection threads (default 1)\n"
     "  --max-connections N connections served at once (default 1024)\n"
     "  --login-cache S     seconds a verified password is remembered (default 300; 0: off)\n"
+    "  --event-gap S       longest gap in seconds between two uploads of one event (default 30)\n"
+    "  --keep-days N       remove events older than N days (default 30; 0: keep them)\n"
+    "  --min-free SIZE     keep SIZE free on the disk, removing the oldest events, and refuse\n"
+    "                      uploads when nothing is left to remove (default 1G; 0: off)\n"
+    "  --mqtt HOST[:PORT]  announce events and snapshots to this MQTT broker (port 1883)\n"
+    "  --mqtt-user NAME    log in to the broker as NAME\n"
+    "  --mqtt-password-file FILE  the broker password: the first line of FILE\n"
+    "  --mqtt-prefix P     topic prefix (default corvantis): P/<user>/event, motion, snapshot\n"
+    "  --webhook URL       POST each event's opening and closing as JSON to URL (http, https)\n"
+    "  --on-event COMMAND  run COMMAND with /bin/sh when an event opens or closes; its facts\n"
+    "                      are in CORVANTIS_* environment variables\n"
+    "  --on-event-timeout S  seconds before the command is killed (default 30)\n"
     "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
     "                      standard input, never from the command line\n"
     "  --hash-cost C       argon2id cost: interactive (default), moderate, or min (tests only)\n"
     "user remove NAME      remove an account (its snapshots stay)\n"
-    "user list             list the accounts with their number of uploads\n";
+    "user list             list the accounts with their number of uploads\n"
+    "events                list events, newest first: id, user, start, end, snapshots, bytes,\n"
+    "                      open or closed, first snapshot (default limit 50)\n"
+    "export EVENT DIR      copy an event's snapshots into DIR, in order (0001-<name>.jpeg ...)\n"
+    "prune                 apply --keep-days and --min-free once (not beside a running serve)\n"
+    "\n"
+    "SIZE is bytes, or a number with K, M, G or T (powers of 1024).\n";
 
 int Usage(const std::string& problem) {
   std::cerr << "corvantis-server: " << problem << "\n" << kUsage;
   return 2;
-}
-
-template <typename T>
-std::optional<T> ParseNumber(const std::string& text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 // Splits "ADDR:PORT" (or "[V6ADDR]:PORT") into the options.
@@ -114,11 +128,15 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
       } else {
         options.maxConnections = static_cast<std::size_t>(*count);
       }
-    } else {
+    } else if (!TakeEventOption(option, value, options)) {
       return Usage("unknown option for serve: " + option);
     }
   }
   options.log = StderrLogSink();
+  // Without a terminal the log goes to a pipe or socket whose reader may go away (a log
+  // collector restarting), and a receiver (a broker, a command's pipe) may go away too:
+  // writing there must fail, not end the server with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
 
   // The signals are taken by sigwait below; every thread the server starts inherits the mask.
   sigset_t signals;
@@ -243,6 +261,11 @@ int RunCommandLine(int argc, char** argv) {
     if (options.dataDir.empty()) options.dataDir = DefaultDataDir();
     if (command == "serve") return Serve(std::move(options), rest);
     if (command == "user") return UserCommand(options, rest);
+    if (command == "events") return EventsCommand(options, rest);
+    if (command == "export") return ExportCommand(options, rest);
+    if (command == "prune") return PruneCommand(options, rest);
+  } catch (const UsageError& e) {
+    return Usage(e.what());
   } catch (const std::exception& e) {
     std::cerr << "corvantis-server: " << e.what() << "\n";
     return 1;

@@ -1,127 +1,40 @@
 // The real corvantis-server program: accounts through its command line, then `serve`.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
+#include "server/data_dir.h"
 #include "server/snapshot_store.h"
 #include "server/test_support.h"
-
-extern char** environ;
+#include "server/testkit/child_process.h"
 
 namespace corvantis::server {
 namespace {
 
 using testing::TempDir;
 
-// The program running with pipes on its standard streams.
-class Program {
- public:
-  explicit Program(const std::vector<std::string>& args) {
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw 0;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    // A program that exits before reading its input must not kill the test with SIGPIPE;
-    // the program itself gets the default disposition back.
-    signal(SIGPIPE, SIG_IGN);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    std::vector<char*> argv;
-    std::string binary = CORVANTIS_SERVER_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copy = args;
-    for (auto& arg : copy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&pid_, binary.c_str(), &actions, &attributes, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    in_ = in[1];
-    out_ = fdopen(out[0], "r");
-    err_ = err[0];
-  }
-  ~Program() {
-    if (in_ >= 0) close(in_);
-    fclose(out_);
-    close(err_);
-    if (pid_ > 0) Wait();
-  }
+// The program itself, by its path.
+std::vector<std::string> Command(std::vector<std::string> args) {
+  args.insert(args.begin(), CORVANTIS_SERVER_BINARY);
+  return args;
+}
 
-  // Writes to standard input; a program that has already exited does not take it.
-  void Write(const std::string& text) {
-    if (write(in_, text.data(), text.size()) < 0) {
-      EXPECT_EQ(errno, EPIPE);
-    }
-  }
-  void CloseInput() {
-    close(in_);
-    in_ = -1;
-  }
-  // One line of standard output, without its line feed ("" at the end).
-  std::string ReadLine() {
-    char line[512];
-    if (!fgets(line, sizeof line, out_)) return "";
-    std::string text = line;
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-  }
-  std::string ReadAllOutput() {
-    std::string all, line;
-    while (!(line = ReadLine()).empty()) all += line + "\n";
-    return all;
-  }
-  std::string ReadAllErrors() {
-    std::string all;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(err_, chunk, sizeof chunk)) > 0)
-      all.append(chunk, static_cast<std::size_t>(n));
-    return all;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
-  // The exit status; -1 when the program did not exit normally.
-  int Wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  FILE* out_ = nullptr;
-  int err_ = -1;
-};
-
-// Runs the program to its end with `input` on standard input; returns its exit status.
 int RunProgram(const std::vector<std::string>& args, const std::string& input = "",
                std::string* output = nullptr, std::string* errors = nullptr) {
-  Program program(args);
-  program.Write(input);
-  program.CloseInput();
-  const std::string out = program.ReadAllOutput();
-  const std::string err = program.ReadAllErrors();
-  if (output) *output = out;
-  if (errors) *errors = err;
-  return program.Wait();
+  return testkit::RunToEnd(Command(args), input, output, errors);
+}
+
+// Reads the line by which `serve` says it listens on `address`; gives the endpoint.
+void WaitUntilListening(testkit::ChildProcess& server, const std::string& address,
+                        asio::ip::tcp::endpoint& endpoint) {
+  const std::string ready = server.ReadLine().value_or("");
+  ASSERT_TRUE(ready.starts_with("listening on " + address + ":")) << ready;
+  const auto port = static_cast<uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
+  endpoint = asio::ip::tcp::endpoint(asio::ip::make_address(address), port);
 }
 
 TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
@@ -148,11 +61,9 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   EXPECT_EQ(out.find("carla"), std::string::npos);
 
   const std::string address = testing::TestAddress();
-  Program server({"--data", data, "serve", "--listen", address + ":0"});
-  const std::string ready = server.ReadLine();
-  ASSERT_TRUE(ready.starts_with("listening on " + address + ":")) << ready;
-  const auto port = static_cast<uint16_t>(std::stoi(ready.substr(ready.rfind(':') + 1)));
-  const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address), port);
+  testkit::ChildProcess server(Command({"--data", data, "serve", "--listen", address + ":0"}));
+  asio::ip::tcp::endpoint endpoint;
+  ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
   {
     testing::Client client(endpoint, address);
     EXPECT_EQ(client.Exchange("alice"), "331 Password, please.");
@@ -170,7 +81,7 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   }
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(), 0);
-  const std::string log = server.ReadAllErrors();
+  const std::string log = server.AllOf(testkit::ChildProcess::kErrors);
   EXPECT_NE(log.find("user=alice outcome=ok uploads=1 bytes=4"), std::string::npos) << log;
   EXPECT_NE(log.find("user=alice outcome=login refused"), std::string::npos) << log;
   EXPECT_NE(log.find("stopping on SIGTERM"), std::string::npos) << log;
@@ -180,6 +91,29 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   EXPECT_EQ(rows[0].sha256, Sha256Hex("JPEG"));
   EXPECT_EQ(RunProgram({"--data", data, "user", "list"}, "", &out), 0);
   EXPECT_NE(out.find("1 uploads"), std::string::npos);
+}
+
+TEST(CommandLine, KeepsServingWhenTheReaderOfItsLogGoes) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  ASSERT_EQ(RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\n"),
+            0);
+  const std::string address = testing::TestAddress();
+  testkit::ChildProcess server(Command({"--data", data, "serve", "--listen", address + ":0"}));
+  asio::ip::tcp::endpoint endpoint;
+  ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
+  server.StopReading(testkit::ChildProcess::kErrors);
+  // Each connection that ends writes a log line into the broken pipe.
+  for (int round = 0; round < 2; ++round) {
+    testing::Client client(endpoint, address);
+    EXPECT_EQ(client.Exchange("alice"), "331 Password, please.");
+    EXPECT_EQ(client.Exchange("secret1"), "200 Welcome, alice.");
+    EXPECT_EQ(client.Exchange("QUIT"), "221 Bye.");
+    EXPECT_EQ(client.Receive(), "");
+  }
+  // Stopping logs a line too; the server still ends normally.
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0);
 }
 
 TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
@@ -196,6 +130,117 @@ TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
       RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "none"}, "secret1\n"), 2);
   // The password never comes from the command line.
   EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "secret1"}), 2);
+}
+
+TEST(CommandLine, ListsExportsAndPrunesEvents) {
+  TempDir dir;
+  const std::filesystem::path data = dir.path() / "data";
+  PrepareDataDir(data);
+  std::vector<std::string> bodies;
+  {
+    // Two events of alice 100 days ago, one of bob now.
+    ManualClock clock(SystemClock().Now() - std::chrono::days(100));
+    SnapshotStore store(data, 8, 2, {&clock, nullptr, std::chrono::seconds(30)});
+    testing::StoreResults results;
+    auto store1 = [&](const std::string& user, const std::string& body) {
+      bodies.push_back(body);
+      store.Submit({user, "127.0.0.1:1", body, results.Sink()});
+      results.WaitFor(bodies.size());
+    };
+    for (int i = 0; i < 3; ++i) store1("alice", testing::PseudoRandomBytes(100 + i, i));
+    clock.Advance(std::chrono::hours(1));
+    store1("alice", "later");
+    clock.Advance(std::chrono::days(100));
+    store1("bob1", "now");
+  }
+  std::string out, err;
+  ASSERT_EQ(RunProgram({"--data", data.string(), "events"}, "", &out), 0);
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, lf; (lf = out.find('\n', at)) != std::string::npos; at = lf + 1) {
+    lines.push_back(out.substr(at, lf - at));
+  }
+  ASSERT_EQ(lines.size(), 3u) << out;
+  EXPECT_TRUE(lines[0].starts_with("3\tbob1\t")) << lines[0];
+  EXPECT_NE(lines[0].find("\t1 snapshots\t3 bytes\topen\tsnapshots/bob1/"), std::string::npos);
+  EXPECT_TRUE(lines[2].starts_with("1\talice\t")) << lines[2];
+  EXPECT_NE(lines[2].find("\t3 snapshots\t303 bytes\t"), std::string::npos) << lines[2];
+  ASSERT_EQ(
+      RunProgram({"--data", data.string(), "events", "--user", "alice", "--limit", "1"}, "", &out),
+      0);
+  EXPECT_TRUE(out.starts_with("2\talice\t")) << out;
+  EXPECT_EQ(out.find('\n'), out.size() - 1);
+
+  // Export copies the event's snapshots in order, and never overwrites.
+  const auto target = dir.path() / "out";
+  ASSERT_EQ(RunProgram({"--data", data.string(), "export", "1", target.string()}, "", &out), 0);
+  EXPECT_EQ(out, "exported 3 of 3 snapshots of event 1 to " + target.string() + "\n");
+  std::vector<std::filesystem::path> copies;
+  for (const auto& entry : std::filesystem::directory_iterator(target)) copies.push_back(entry);
+  std::sort(copies.begin(), copies.end());
+  ASSERT_EQ(copies.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(copies[i].filename().string().starts_with("000" + std::to_string(i + 1) + "-"));
+    EXPECT_EQ(testing::ReadFile(copies[i]), bodies[i]);
+  }
+  EXPECT_EQ(RunProgram({"--data", data.string(), "export", "1", target.string()}, "", &out, &err),
+            1);
+  EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+  EXPECT_EQ(RunProgram({"--data", data.string(), "export", "99", target.string()}, "", &out, &err),
+            1);
+  EXPECT_NE(err.find("no event 99"), std::string::npos);
+
+  // Prune removes alice's old events, whole; bob's open one stays.
+  ASSERT_EQ(RunProgram({"--data", data.string(), "prune", "--keep-days", "30", "--min-free", "0"},
+                       "", &out),
+            0);
+  EXPECT_NE(out.find("removed 1\talice\t"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tolder than 30 days\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("removed 2 events\n"), std::string::npos) << out;
+  const auto rows = testing::ReadUploads(data);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].user, "bob1");
+  EXPECT_EQ(testing::SnapshotFiles(data), std::vector<std::string>{rows[0].file});
+
+  // A data directory of a newer server is refused by every command, and said why.
+  Database(data / Database::kFileName).Exec("PRAGMA user_version=9");
+  EXPECT_EQ(RunProgram({"--data", data.string(), "events"}, "", &out, &err), 1);
+  EXPECT_NE(err.find("newer corvantis-server"), std::string::npos) << err;
+  EXPECT_EQ(
+      RunProgram({"--data", data.string(), "serve", "--listen", testing::TestAddress() + ":0"}, "",
+                 &out, &err),
+      1);
+  EXPECT_NE(err.find("data version 9"), std::string::npos) << err;
+}
+
+TEST(CommandLine, RefusesBadEventAndNotificationOptions) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  std::string err;
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--webhook", "ftp://example.org/hook"},
+        {"--webhook", "not a url"},
+        {"--mqtt-prefix", "home/#"},
+        {"--mqtt-prefix", "/x"},
+        {"--mqtt", "host:99999"},
+        {"--mqtt", "[::1"},
+        {"--min-free", "5X"},
+        {"--keep-days", "-1"},
+        {"--event-gap", "soon"},
+        {"--on-event", ""},
+        {"--on-event-timeout", "-3"}}) {
+    std::vector<std::string> args{"--data", data, "serve"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    EXPECT_EQ(RunProgram(args, "", nullptr, &err), 2) << bad[0] << " " << bad[1];
+    EXPECT_NE(err.find("bad " + bad[0]), std::string::npos) << err;
+  }
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--mqtt", "localhost", "--mqtt-password-file",
+                        data + "/missing"},
+                       "", nullptr, &err),
+            1);
+  EXPECT_NE(err.find("cannot read the MQTT password"), std::string::npos) << err;
+  EXPECT_EQ(RunProgram({"--data", data, "prune", "--mqtt", "localhost"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "events", "--limit", "0"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "export", "1"}), 2);
 }
 
 }  // namespace

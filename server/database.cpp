@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "server/schema.h"
+
 namespace corvantis::server {
 
 namespace {
@@ -58,7 +60,7 @@ void Statement::Reset() {
   sqlite3_clear_bindings(statement_);
 }
 
-Database::Database(const std::filesystem::path& file) {
+Database::Database(const std::filesystem::path& file, std::chrono::microseconds eventGap) {
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     const std::string message = "cannot open " + file.string();
@@ -72,13 +74,7 @@ Database::Database(const std::filesystem::path& file) {
     sqlite3_busy_timeout(db_, 10000);
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=FULL");
-    Exec(
-        "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, hash TEXT NOT NULL,"
-        " created TEXT NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS uploads(id INTEGER PRIMARY KEY, user TEXT NOT NULL,"
-        " time TEXT NOT NULL, size INTEGER NOT NULL, sha256 TEXT NOT NULL,"
-        " client TEXT NOT NULL, file TEXT NOT NULL);"
-        "CREATE INDEX IF NOT EXISTS uploads_by_user ON uploads(user, time);");
+    versionFound_ = PrepareSchema(*this, eventGap);
   } catch (...) {
     sqlite3_close(db_);
     throw;
@@ -96,6 +92,19 @@ void Database::Exec(const char* sql) {
     sqlite3_free(error);
     throw std::runtime_error(message);
   }
+}
+
+Transaction::Transaction(Database& db) : db_(db) {
+  db_.Exec("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction() {
+  if (!done_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::Commit() {
+  db_.Exec("COMMIT");
+  done_ = true;
 }
 
 }  // namespace corvantis::server

@@ -9,7 +9,18 @@
 //     one row per stored snapshot: the account, the UTC time it was stored
 //     ("2024-05-01T12:03:04.123456Z"), its size in bytes, its SHA-256 in lower-case hex,
 //     the client's address ("127.0.0.1:40312") and its path relative to DATA_DIR
-//     ("snapshots/alice/20240501T120304.123456Z-000001.jpeg").
+//     ("snapshots/alice/20240501T120304.123456Z-000001.jpeg");
+//     event INTEGER: the event it belongs to; acknowledged INTEGER: 1, or 0 for a
+//     snapshot found without a row after a crash (its camera was never told it was stored).
+//   events(id INTEGER PRIMARY KEY, user TEXT NOT NULL, start_time TEXT NOT NULL,
+//          end_time TEXT NOT NULL, count INTEGER NOT NULL, bytes INTEGER NOT NULL,
+//          first_upload INTEGER, open INTEGER NOT NULL)
+//     one row per event (see events.h): the times of its first and latest snapshot, how
+//     many snapshots and bytes, the uploads row of its first snapshot, 1 while it is open.
+//   removed_files(file TEXT PRIMARY KEY)
+//     files of removed events not yet known to be deleted (see event_removal.h).
+// Indexes: uploads(user, time), uploads(event, time), events(user, start_time),
+// events(start_time). The schema's version and its upgrades: schema.h.
 //
 // The database runs in WAL mode with full synchronisation, so a committed row is on disk.
 // Each connection object belongs to one thread at a time.
@@ -17,10 +28,13 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "server/schema.h"
 
 namespace corvantis::server {
 
@@ -50,9 +64,11 @@ class Statement {
 
 class Database {
  public:
-  // Opens (creating when missing) the database file and its tables. Throws
-  // std::runtime_error when it cannot.
-  explicit Database(const std::filesystem::path& file);
+  // Opens (creating when missing) the database file and its tables, upgrading an older
+  // schema in place (see schema.h; `eventGap` groups old uploads into events). Throws
+  // std::runtime_error when it cannot, or when the database is from a newer server.
+  explicit Database(const std::filesystem::path& file,
+                    std::chrono::microseconds eventGap = kDefaultEventGap);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -60,11 +76,28 @@ class Database {
   // Runs SQL without results; throws std::runtime_error on failure.
   void Exec(const char* sql);
   sqlite3* handle() { return db_; }
+  // The schema version the file had when it was opened (see schema.h).
+  int versionFound() const { return versionFound_; }
 
   static constexpr const char* kFileName = "corvantis-server.db";
 
  private:
   sqlite3* db_ = nullptr;
+  int versionFound_ = 0;
+};
+
+// A write transaction (BEGIN IMMEDIATE) that is rolled back unless committed.
+class Transaction {
+ public:
+  explicit Transaction(Database& db);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void Commit();
+
+ private:
+  Database& db_;
+  bool done_ = false;
 };
 
 }  // namespace corvantis::server

@@ -1,5 +1,7 @@
 #include "server/log.h"
 
+#include "server/clock.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -9,17 +11,7 @@
 namespace corvantis::server {
 
 std::string UtcTimestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const auto micros =
-      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(micros / 1000000);
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", parts.tm_year + 1900,
-                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
-                static_cast<int>(micros % 1000000));
-  return text;
+  return FormatTime(SystemClock().Now());
 }
 
 std::string EscapeForLog(std::string_view text) {

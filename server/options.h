@@ -6,14 +6,52 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "server/clock.h"
+#include "server/schema.h"
 
 namespace corvantis::server {
 
 // Receives one finished log line (without line feed); called from any server thread, one
 // call at a time. An empty sink discards the log.
 using LogSink = std::function<void(std::string_view line)>;
+
+// Where events are announced (none of them by default). See notifiers.h.
+struct MqttSettings {
+  std::string host;  // empty: no MQTT
+  uint16_t port = 1883;
+  std::string user;      // empty: connect without a user name
+  std::string password;  // read from a file, never from the command line
+  std::string prefix = "corvantis";
+};
+struct WebhookSettings {
+  std::string url;  // empty: no webhook; http:// or https://
+  std::chrono::milliseconds timeout{5000};
+  std::chrono::milliseconds backoff{1000};  // before the first retry, doubling after each
+  int retries = 5;
+};
+struct CommandSettings {
+  std::string command;  // empty: none; run by /bin/sh -c
+  std::chrono::milliseconds timeout{30000};
+};
+struct NotifySettings {
+  MqttSettings mqtt;
+  WebhookSettings webhook;
+  CommandSettings command;
+  std::size_t queueLimit = 256;  // notifications waiting per receiver; more are dropped
+};
+
+// What is removed when (see retention.h).
+struct RetentionSettings {
+  int keepDays = 30;                  // 0: events are kept however old
+  uint64_t minFree = 1ull << 30;      // bytes kept free on the data directory's file system; 0: off
+  std::chrono::seconds interval{60};  // time between two passes
+  // Free bytes of the data directory's file system; empty: ask the file system.
+  std::function<std::optional<uint64_t>(const std::filesystem::path&)> freeBytes;
+};
 
 struct ServerOptions {
   std::filesystem::path dataDir;  // holds the database and the snapshots
@@ -30,6 +68,10 @@ struct ServerOptions {
   std::chrono::seconds loginCacheTime{300};  // how long a verified password is remembered
   std::size_t maxBatch = 256;                // uploads synced to disk together at most
   int syncThreads = 16;                      // threads writing and syncing a batch's files
+  std::chrono::milliseconds eventGap = kDefaultEventGap;  // longest gap inside one event
+  Clock* clock = &SystemClock();                          // times of uploads and events
+  NotifySettings notify;
+  RetentionSettings retention;
   LogSink log;
 };
 

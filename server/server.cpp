@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "server/log.h"
+#include "server/recovery.h"
 
 namespace corvantis::server {
 
@@ -17,25 +18,57 @@ const ServerOptions& Prepared(const ServerOptions& options) {
   return options;
 }
 
+// Upgrades the data and puts right what a crash left, before the store opens it.
+bool Recovered(const ServerOptions& options) {
+  RecoverAtStart(options.dataDir, options.eventGap, options.log);
+  return true;
+}
+
 }  // namespace
 
 Server::Server(ServerOptions options)
     : options_(std::move(options)),
       lock_(Prepared(options_).dataDir),
-      store_(options_.dataDir, options_.maxBatch, options_.syncThreads),
+      recovered_(Recovered(options_)),
+      store_(options_.dataDir, options_.maxBatch, options_.syncThreads,
+             {options_.clock, &hub_, options_.eventGap}),
       checker_(options_.dataDir, options_.verifyThreads, options_.loginCacheTime),
       throttle_(options_.loginFailureLimit, options_.loginFailureWindow),
       budget_(std::max(options_.bodyBudget, options_.maxSize)),
-      services_{options_,  store_,  checker_,
-                throttle_, budget_, [this](Session* session) { Forget(session); },
+      retention_(options_.dataDir, options_.retention, *options_.clock, options_.log),
+      services_{options_,
+                store_,
+                checker_,
+                throttle_,
+                budget_,
+                retention_,
+                [this](Session* session) { Forget(session); },
                 active_},
-      acceptor_(asio::make_strand(io_)) {}
+      acceptor_(asio::make_strand(io_)) {
+  const NotifySettings& notify = options_.notify;
+  if (!notify.mqtt.host.empty()) {
+    mqtt_ = std::make_unique<MqttNotifier>(notify.mqtt, options_.dataDir, notify.queueLimit, hub_,
+                                           options_.log);
+  }
+  if (!notify.webhook.url.empty()) {
+    webhook_ =
+        std::make_unique<WebhookNotifier>(notify.webhook, notify.queueLimit, hub_, options_.log);
+  }
+  if (!notify.command.command.empty()) {
+    command_ = std::make_unique<CommandNotifier>(notify.command, options_.dataDir,
+                                                 notify.queueLimit, hub_, options_.log);
+  }
+}
 
 Server::~Server() {
   Stop();
   Wait();
   checker_.Stop();
   store_.Stop();
+  // After the store: what its last batch published is still handed to the receivers.
+  command_.reset();
+  webhook_.reset();
+  mqtt_.reset();
 }
 
 asio::ip::tcp::endpoint Server::Start() {

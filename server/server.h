@@ -11,19 +11,25 @@
 #include <vector>
 
 #include "server/body_budget.h"
+#include "server/command_notifier.h"
 #include "server/data_dir.h"
+#include "server/event_hub.h"
 #include "server/login_guard.h"
+#include "server/mqtt_notifier.h"
 #include "server/options.h"
 #include "server/password_checker.h"
+#include "server/retention.h"
 #include "server/session.h"
 #include "server/snapshot_store.h"
+#include "server/webhook_notifier.h"
 
 namespace corvantis::server {
 
 class Server {
  public:
-  // Prepares the data directory and takes its lock, opens the database. Throws
-  // std::runtime_error (or std::filesystem::filesystem_error) when it cannot.
+  // Prepares the data directory and takes its lock, opens the database (upgrading it and
+  // putting right what a crash left, see recovery.h), starts retention and the notifiers.
+  // Throws std::runtime_error (or std::filesystem::filesystem_error) when it cannot.
   explicit Server(ServerOptions options);
   // Stops, waits for the connections to end and for every accepted upload to be stored.
   ~Server();
@@ -38,6 +44,8 @@ class Server {
   void Stop();
   // Returns when the server's threads have ended (after Stop).
   void Wait();
+  // Tells what happens to stored snapshots and events, as it happens.
+  EventHub& hub() { return hub_; }
 
  private:
   void Accept();
@@ -45,10 +53,13 @@ class Server {
 
   ServerOptions options_;
   DataDirLock lock_;
+  bool recovered_;  // set once RecoverAtStart has run, before the store opens the data
+  EventHub hub_;
   SnapshotStore store_;
   PasswordChecker checker_;
   LoginThrottle throttle_;
   BodyBudget budget_;
+  Retention retention_;
   std::atomic<std::size_t> active_{0};
   SessionServices services_;
 
@@ -59,6 +70,10 @@ class Server {
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_;
   std::vector<std::thread> threads_;
+
+  std::unique_ptr<MqttNotifier> mqtt_;
+  std::unique_ptr<WebhookNotifier> webhook_;
+  std::unique_ptr<CommandNotifier> command_;
 };
 
 }  // namespace corvantis::server

@@ -187,6 +187,9 @@ void Session::HandleHeaderSize(const std::string& line) {
                             std::to_string(services_.options.maxSize) + " bytes.",
                         "snapshot too large");
   }
+  if (services_.retention.DiskFull()) {
+    return RefuseHeader("300 Server disk full; snapshot not stored.", "disk full");
+  }
   headerRefusals_ = 0;
   expected_ = size;
   state_ = State::kWaitingForMemory;

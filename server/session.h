@@ -33,6 +33,7 @@
 #include "server/login_guard.h"
 #include "server/options.h"
 #include "server/password_checker.h"
+#include "server/retention.h"
 #include "server/snapshot_store.h"
 
 namespace corvantis::server {
@@ -46,6 +47,7 @@ struct SessionServices {
   PasswordChecker& checker;
   LoginThrottle& throttle;
   BodyBudget& budget;
+  Retention& retention;  // says when the disk is too full to take uploads
   // Called from a session's destructor.
   std::function<void(Session*)> forget;
   // Connections being served (a closing one that only waits for the client to go counts no

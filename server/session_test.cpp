@@ -16,14 +16,7 @@ using testing::ReadUploads;
 using testing::SnapshotFiles;
 using testing::TestServer;
 
-// Sends a snapshot the way the camera does: one header, then the body in 1024-byte chunks.
-std::string Upload(testing::Client& client, const std::string& body) {
-  client.Send("DATA\n" + std::to_string(body.size()) + "\n");
-  const std::string ready = client.Receive();
-  EXPECT_EQ(ready, "354 Send " + std::to_string(body.size()) + " bytes.");
-  for (std::size_t at = 0; at < body.size(); at += 1024) client.Send(body.substr(at, 1024));
-  return client.Receive();
-}
+using testing::Upload;
 
 TEST(Session, AcceptsTheRightPasswordAndRefusesOthers) {
   TestServer server;

@@ -12,7 +12,7 @@
 
 #include "server/credentials.h"
 #include "server/data_dir.h"
-#include "server/log.h"
+#include "server/disk.h"
 
 namespace corvantis::server {
 
@@ -22,15 +22,6 @@ namespace {
 
 std::string ErrnoText(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
-}
-
-// Syncs a directory so the names created or renamed in it are on disk.
-bool SyncDirectory(const fs::path& dir) {
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -57,7 +48,8 @@ std::string Sha256Hex(std::string_view data) {
 struct SnapshotStore::Item {
   StoreRequest request;
   StoreResult result;
-  std::string time;
+  TimePoint when{};
+  std::string time;  // `when` as stored
   fs::path folder;
   fs::path temp;   // absolute path of the temporary file while it exists
   fs::path final;  // absolute path once renamed
@@ -90,15 +82,20 @@ void RemoveStaleTemporaries(const fs::path& dataDir) {
   }
 }
 
-SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads)
+SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads,
+                             EventSettings events)
     : dataDir_(dataDir),
       maxBatch_(maxBatch ? maxBatch : 1),
+      events_(events),
       syncPool_(static_cast<std::size_t>(syncThreads > 0 ? syncThreads : 1)),
-      db_(dataDir / Database::kFileName),
+      db_(dataDir / Database::kFileName, events.gap),
       insert_(db_.handle(),
-              "INSERT INTO uploads(user, time, size, sha256, client, file) VALUES(?,?,?,?,?,?)") {
+              "INSERT INTO uploads(user, time, size, sha256, client, file, event)"
+              " VALUES(?,?,?,?,?,?,?)"),
+      book_(db_, events.gap) {
   InitSodium();
   RemoveStaleTemporaries(dataDir_);
+  book_.Load();
   committer_ = std::thread([this] { Run(); });
 }
 
@@ -114,7 +111,8 @@ void SnapshotStore::Submit(StoreRequest request) {
       auto item = std::make_unique<Item>();
       item->request = std::move(request);
       asio::post(syncPool_, [this, item = std::move(item)]() mutable {
-        item->time = UtcTimestamp();
+        item->when = events_.clock->Now();
+        item->time = FormatTime(item->when);
         NameFile(*item);
         if (item->ok) WriteFile(*item);
         std::lock_guard lock(mutex_);
@@ -145,16 +143,38 @@ void SnapshotStore::Run() {
   for (;;) {
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return !synced_.empty() || (stopping_ && writing_ == 0); });
-      if (synced_.empty()) return;  // stopping, and nothing left to store
+      // Events left open at a stop stay open: the next start closes them when they are due.
+      while (synced_.empty()) {
+        if (stopping_ && writing_ == 0) return;
+        const TimePoint next = book_.NextClose();
+        if (events_.clock->Now() >= next) break;
+        events_.clock->WaitUntil(wake_, lock, next);
+      }
       while (!synced_.empty() && batch.size() < maxBatch_) {
         batch.push_back(std::move(synced_.front()));
         synced_.pop_front();
       }
     }
-    Commit(batch);
-    batch.clear();
+    if (batch.empty()) {
+      CloseDueEvents();
+    } else {
+      Commit(batch);
+      batch.clear();
+    }
   }
+}
+
+void SnapshotStore::CloseDueEvents() {
+  std::vector<Notice> notices;
+  try {
+    Transaction transaction(db_);
+    book_.CloseDue(events_.clock->Now(), notices);
+    transaction.Commit();
+  } catch (const std::exception&) {
+    // Tried again on the next wake-up; the events stay open meanwhile.
+    return;
+  }
+  if (events_.hub) events_.hub->Publish(notices);
 }
 
 void SnapshotStore::NameFile(Item& item) {
@@ -214,7 +234,7 @@ void SnapshotStore::Commit(std::deque<std::unique_ptr<Item>>& batch) {
   for (auto& item : batch) {
     if (item->ok && !folders[item->folder]) item->Fail(ErrnoText("cannot sync the folder"));
   }
-  InsertRows(batch);
+  const std::vector<Notice> notices = InsertRows(batch);
   for (auto& item : batch) {
     if (!item->ok) {
       item->Discard();
@@ -223,33 +243,43 @@ void SnapshotStore::Commit(std::deque<std::unique_ptr<Item>>& batch) {
     item->result.stored = item->ok;
     item->request.done(std::move(item->result));
   }
+  if (events_.hub) events_.hub->Publish(notices);
 }
 
-void SnapshotStore::InsertRows(std::deque<std::unique_ptr<Item>>& items) {
+std::vector<Notice> SnapshotStore::InsertRows(std::deque<std::unique_ptr<Item>>& items) {
+  std::vector<Notice> notices;
+  const EventBook::State saved = book_.Save();
   try {
-    db_.Exec("BEGIN IMMEDIATE");
-    try {
-      for (auto& item : items) {
-        if (!item->ok) continue;
-        insert_.Reset();
-        insert_.Bind(1, item->request.user);
-        insert_.Bind(2, item->time);
-        insert_.Bind(3, static_cast<int64_t>(item->request.body.size()));
-        insert_.Bind(4, item->result.sha256);
-        insert_.Bind(5, item->request.client);
-        insert_.Bind(6, item->result.file);
-        insert_.Step();
-      }
+    Transaction transaction(db_);
+    for (auto& item : items) {
+      if (!item->ok) continue;
+      const auto& user = item->request.user;
+      const auto size = static_cast<int64_t>(item->request.body.size());
+      const int64_t event = book_.EventFor(user, item->when, notices);
       insert_.Reset();
-      db_.Exec("COMMIT");
-    } catch (...) {
-      insert_.Reset();
-      sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
+      insert_.Bind(1, user);
+      insert_.Bind(2, item->time);
+      insert_.Bind(3, size);
+      insert_.Bind(4, item->result.sha256);
+      insert_.Bind(5, item->request.client);
+      insert_.Bind(6, item->result.file);
+      insert_.Bind(7, event);
+      insert_.Step();
+      book_.Count(user, sqlite3_last_insert_rowid(db_.handle()), item->result.file, size,
+                  item->when, notices);
     }
+    insert_.Reset();
+    // After the batch's own uploads, which may have kept an event open.
+    book_.CloseDue(events_.clock->Now(), notices);
+    book_.Flush();
+    transaction.Commit();
   } catch (const std::exception& e) {
+    insert_.Reset();
+    book_.Restore(saved);
+    notices.clear();
     for (auto& item : items) item->Fail(std::string("cannot record the upload: ") + e.what());
   }
+  return notices;
 }
 
 }  // namespace corvantis::server

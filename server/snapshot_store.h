@@ -13,6 +13,10 @@
 // The stages overlap: new uploads are written and synced while a batch commits. A failure
 // at any step removes that upload's file and reports it as not stored; nothing half-written
 // ever carries a final name. Layout of the folders: see data_dir.h.
+//
+// The commit thread also keeps the events (events.h): each row names its event, written in
+// the same transaction, and the thread closes events whose gap has passed. After a batch is
+// acknowledged it publishes what happened (stored, opened, closed) to the event hub.
 #pragma once
 
 #include <atomic>
@@ -30,7 +34,10 @@
 
 #include <asio/thread_pool.hpp>
 
+#include "server/clock.h"
 #include "server/database.h"
+#include "server/event_hub.h"
+#include "server/events.h"
 
 namespace corvantis::server {
 
@@ -49,11 +56,20 @@ struct StoreRequest {
   std::function<void(StoreResult)> done;
 };
 
+// How the store keeps time and events.
+struct EventSettings {
+  Clock* clock = &SystemClock();  // times of uploads, and when events close
+  EventHub* hub = nullptr;        // told what happened; none: nobody is told
+  std::chrono::microseconds gap = kDefaultEventGap;
+};
+
 class SnapshotStore {
  public:
-  // Opens its own database connection, removes temporary files a crash left behind and
-  // starts the writer thread. Throws std::runtime_error when the database cannot be opened.
-  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16);
+  // Opens its own database connection, removes temporary files a crash left behind, reads
+  // the events left open and starts the writer thread. Throws std::runtime_error when the
+  // database cannot be opened.
+  SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16,
+                EventSettings events = {});
   ~SnapshotStore();
   SnapshotStore(const SnapshotStore&) = delete;
   SnapshotStore& operator=(const SnapshotStore&) = delete;
@@ -69,13 +85,16 @@ class SnapshotStore {
   void NameFile(Item& item);
   static void WriteFile(Item& item);
   void Commit(std::deque<std::unique_ptr<Item>>& batch);
-  void InsertRows(std::deque<std::unique_ptr<Item>>& batch);
+  std::vector<Notice> InsertRows(std::deque<std::unique_ptr<Item>>& batch);
+  void CloseDueEvents();
 
   const std::filesystem::path dataDir_;
   const std::size_t maxBatch_;
+  const EventSettings events_;
   asio::thread_pool syncPool_;  // stage 1
   Database db_;                 // used by the commit thread only
   Statement insert_;
+  EventBook book_;  // the commit thread's
 
   std::mutex foldersMutex_;
   std::set<std::string> knownFolders_;  // user folders known to exist

@@ -21,25 +21,7 @@ using testing::ReadFile;
 using testing::ReadUploads;
 using testing::SnapshotFiles;
 using testing::TempDir;
-
-// Collects the results of submitted uploads and waits for them.
-struct Results {
-  std::mutex mutex;
-  std::condition_variable done;
-  std::vector<StoreResult> results;
-
-  std::function<void(StoreResult)> Sink() {
-    return [this](StoreResult result) {
-      std::lock_guard lock(mutex);
-      results.push_back(std::move(result));
-      done.notify_all();
-    };
-  }
-  void WaitFor(std::size_t count) {
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return results.size() >= count; });
-  }
-};
+using Results = testing::StoreResults;
 
 TEST(SnapshotStore, HexDigestIsSha256) {
   EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
@@ -65,7 +47,7 @@ TEST(SnapshotStore, StoresUploadsFromManyThreadsWholeAndRecorded) {
     results.WaitFor(100);
   }
   std::set<std::string> files;
-  for (const auto& result : results.results) {
+  for (const auto& result : results.WaitFor(100)) {
     ASSERT_TRUE(result.stored) << result.error;
     EXPECT_EQ(Sha256Hex(ReadFile(dir.path() / result.file)), result.sha256);
     files.insert(result.file);
@@ -93,7 +75,7 @@ TEST(SnapshotStore, ReportsAFailureAndKeepsNothingOfIt) {
     store.Submit({"carl", "127.0.0.1:2", "body of carl", results.Sink()});
     results.WaitFor(2);
   }
-  for (const auto& result : results.results) {
+  for (const auto& result : results.WaitFor(2)) {
     if (result.file.empty()) {
       EXPECT_FALSE(result.stored);
       EXPECT_FALSE(result.error.empty());
@@ -119,8 +101,7 @@ TEST(SnapshotStore, RemovesTemporariesLeftBehindAndRefusesWorkAfterStop) {
   store.Stop();
   Results results;
   store.Submit({"alice", "127.0.0.1:1", "late", results.Sink()});
-  results.WaitFor(1);
-  EXPECT_FALSE(results.results[0].stored);
+  EXPECT_FALSE(results.WaitFor(1)[0].stored);
   EXPECT_TRUE(ReadUploads(dir.path()).empty());
 }
 

@@ -70,6 +70,14 @@ std::string Client::LocalAddress() const {
   return local.address().to_string() + ":" + std::to_string(local.port());
 }
 
+std::string Upload(Client& client, const std::string& body) {
+  client.Send("DATA\n" + std::to_string(body.size()) + "\n");
+  const std::string ready = client.Receive();
+  EXPECT_EQ(ready, "354 Send " + std::to_string(body.size()) + " bytes.");
+  for (std::size_t at = 0; at < body.size(); at += 1024) client.Send(body.substr(at, 1024));
+  return client.Receive();
+}
+
 void AddUser(const fs::path& dataDir, const std::string& name, const std::string& password) {
   PrepareDataDir(dataDir);
   Database db(dataDir / Database::kFileName);
@@ -126,6 +134,11 @@ std::string TestServer::WaitForLog(const std::string& text) {
   return found;
 }
 
+std::vector<std::string> TestServer::Log() {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
 std::vector<UploadRow> ReadUploads(const fs::path& dataDir) {
   Database db(dataDir / Database::kFileName);
   Statement select(db.handle(), "SELECT user, size, sha256, client, file FROM uploads ORDER BY id");
@@ -135,6 +148,58 @@ std::vector<UploadRow> ReadUploads(const fs::path& dataDir) {
                     select.ColumnText(3), select.ColumnText(4)});
   }
   return rows;
+}
+
+std::function<void(StoreResult)> StoreResults::Sink() {
+  return [this](StoreResult result) {
+    std::lock_guard lock(mutex_);
+    results_.push_back(std::move(result));
+    done_.notify_all();
+  };
+}
+
+std::vector<StoreResult> StoreResults::WaitFor(std::size_t count) {
+  std::unique_lock lock(mutex_);
+  EXPECT_TRUE(
+      done_.wait_for(lock, std::chrono::seconds(10), [&] { return results_.size() >= count; }))
+      << "only " << results_.size() << " of " << count << " uploads came back";
+  return results_;
+}
+
+NoticeLog::NoticeLog(EventHub& hub) : hub_(hub) {
+  subscription_ = hub_.Subscribe([this](const Notice& notice) {
+    std::lock_guard lock(mutex_);
+    notices_.push_back(notice);
+    changed_.notify_all();
+  });
+}
+
+NoticeLog::~NoticeLog() {
+  hub_.Unsubscribe(subscription_);
+}
+
+std::vector<Notice> NoticeLog::WaitFor(Notice::Kind kind, std::size_t count) {
+  std::unique_lock lock(mutex_);
+  std::vector<Notice> found;
+  const bool seen = changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+    found.clear();
+    for (const auto& notice : notices_) {
+      if (notice.kind == kind) found.push_back(notice);
+    }
+    return found.size() >= count;
+  });
+  EXPECT_TRUE(seen) << "only " << found.size() << " of " << count << " notices came";
+  return found;
+}
+
+std::vector<Notice> NoticeLog::All() {
+  std::lock_guard lock(mutex_);
+  return notices_;
+}
+
+TimePoint TestEpoch() {
+  using namespace std::chrono;
+  return sys_days(year(2024) / 5 / 1) + hours(12);
 }
 
 std::string ReadFile(const fs::path& file) {

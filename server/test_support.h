@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "server/event_hub.h"
 #include "server/options.h"
 #include "server/server.h"
+#include "server/snapshot_store.h"
 
 namespace corvantis::server::testing {
 
@@ -51,6 +53,10 @@ class Client {
   asio::ip::tcp::socket socket_;
 };
 
+// Sends a snapshot the way the camera does (one header, then the body in 1024-byte sends)
+// and returns the reply to the body.
+std::string Upload(Client& client, const std::string& body);
+
 // Adds an account with the cheapest hash, straight into the data directory's database.
 void AddUser(const std::filesystem::path& dataDir, const std::string& name,
              const std::string& password);
@@ -70,6 +76,10 @@ class TestServer {
   std::unique_ptr<Client> LogIn(const std::string& user, const std::string& password) const;
   // Waits until a log line contains `text` (fails the test after ten seconds).
   std::string WaitForLog(const std::string& text);
+  // Every log line so far.
+  std::vector<std::string> Log();
+  // Stops the server (its log stays readable).
+  void Stop() { server_.reset(); }
   Server& server() { return *server_; }
 
  private:
@@ -92,6 +102,40 @@ struct UploadRow {
 std::vector<UploadRow> ReadUploads(const std::filesystem::path& dataDir);
 
 std::string ReadFile(const std::filesystem::path& file);
+// Collects the results of uploads submitted to a SnapshotStore and waits for them.
+class StoreResults {
+ public:
+  std::function<void(StoreResult)> Sink();
+  // Waits until `count` results have come (fails the test after ten seconds).
+  std::vector<StoreResult> WaitFor(std::size_t count);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::vector<StoreResult> results_;
+};
+
+// Records what an event hub publishes, and waits for it.
+class NoticeLog {
+ public:
+  explicit NoticeLog(EventHub& hub);
+  ~NoticeLog();
+  // Waits until `count` notices of `kind` have come (fails the test after ten seconds) and
+  // returns those notices.
+  std::vector<Notice> WaitFor(Notice::Kind kind, std::size_t count);
+  std::vector<Notice> All();
+
+ private:
+  EventHub& hub_;
+  uint64_t subscription_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Notice> notices_;
+};
+
+// A point in time to start manual clocks at: 2024-05-01T12:00:00Z.
+TimePoint TestEpoch();
+
 // Deterministic bytes that look like nothing in particular.
 std::string PseudoRandomBytes(std::size_t size, uint32_t seed);
 // Every file under snapshots/, relative to the data directory, temporaries included.

@@ -1,17 +1,21 @@
 #include "snapshot/snapshot_writer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <jpeglib.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "snapshot/snapshot_files.h"
@@ -121,14 +125,26 @@ std::vector<unsigned char> FileBytes(const char* name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// A new directory of the caller's own under the system's temporary directory; empty when
+// none could be made.
+std::filesystem::path NewDirectory() {
+  std::random_device random;
+  std::error_code error;
+  const std::filesystem::path parent = std::filesystem::temp_directory_path(error);
+  for (int attempt = 0; !error && attempt < 100; ++attempt) {
+    std::filesystem::path path = parent / ("snapshot-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(path, error)) return path;
+  }
+  return {};
+}
+
 // Every test runs in a fresh directory of its own, with the C library's file calls.
 class SnapshotWriterTest : public testing::Test {
  protected:
   void SetUp() override {
     previous_ = std::filesystem::current_path();
-    char pattern[] = "/tmp/snapshot-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
+    directory_ = NewDirectory();
+    ASSERT_FALSE(directory_.empty());
     std::filesystem::current_path(directory_);
     videoWidth = 320;
     videoHeight = 240;
@@ -255,6 +271,45 @@ TEST_F(SnapshotWriterTest, ATopDownFrameOfTheCamerasOwnSizeIsWrittenUpright) {
   EXPECT_TRUE(IsRed(jpeg.At(5, 29)));
 }
 
+// Width and height from a baseline JPEG's frame header (0 x 0 when there is none).
+std::pair<int, int> JpegSize(const std::vector<unsigned char>& jpeg) {
+  const unsigned char* bytes = jpeg.data();
+  for (size_t i = 2; i + 9 <= jpeg.size(); i += 2 + (size_t{bytes[i + 2]} << 8 | bytes[i + 3])) {
+    if (bytes[i] != 0xFF) break;
+    if (bytes[i + 1] == 0xC0) {
+      return {bytes[i + 7] << 8 | bytes[i + 8], bytes[i + 5] << 8 | bytes[i + 6]};
+    }
+  }
+  return {0, 0};
+}
+
+// Right after a disarm the menu is live while the alarm thread may still write its last
+// snapshot, so Image Dimensions can change the size between the writer's comparison and its
+// use of it. The picture is always the frame's own size, whatever the size reads meanwhile.
+TEST_F(SnapshotWriterTest, ASizeChangedWhileWritingNeverReachesThePicture) {
+  const Frame frame = BlueOverRed(16, 8, 4);
+  videoWidth = 16;
+  videoHeight = 8;
+  std::atomic<bool> stop{false};
+  std::thread dimensions([&] {
+    for (int32_t i = 0; !stop.load(std::memory_order_relaxed); ++i) {
+      videoWidth.store(i & 1 ? 32 : 16, std::memory_order_relaxed);
+      videoHeight.store(i & 2 ? 16 : 8, std::memory_order_relaxed);
+    }
+  });
+  int written = 0;
+  std::pair<int, int> size{16, 8};
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (size == std::pair{16, 8} && std::chrono::steady_clock::now() < end) {
+    WriteSnapshot(frame.bytes.data(), 70);
+    size = JpegSize(FileBytes("Temp.jpeg"));
+    ++written;
+  }
+  stop = true;
+  dimensions.join();
+  EXPECT_EQ(size, (std::pair{16, 8})) << "after " << written << " snapshots";
+}
+
 TEST_F(SnapshotWriterTest, UnreadableFramesLeaveNoSnapshot) {
   const Frame good = BlueOverRed(320, 240, 64);
   Frame shortHeader = BlueOverRed(320, 240, 64);
@@ -306,14 +361,16 @@ TEST_F(SnapshotWriterTest, FileCallsAndTheirFailures) {
   EXPECT_FALSE(std::filesystem::exists("Temp.jpeg"));
 }
 
-FILE* OpenFullDevice(const char*, const char*) {
-  return std::fopen("/dev/full", "wb");
+// A stream open for reading only: every write to it fails.
+FILE* OpenReadOnly(const char*, const char*) {
+  if (FILE* made = std::fopen("read-only", "wb")) std::fclose(made);
+  return std::fopen("read-only", "rb");
 }
 
 TEST_F(SnapshotWriterTest, LibraryErrorEndsTheProcessWithStatusOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const Frame frame = BlueOverRed(320, 240, 64);
-  snapshotFileCalls.open = OpenFullDevice;  // every write fails: no space left
+  snapshotFileCalls.open = OpenReadOnly;
   EXPECT_EXIT(WriteSnapshot(frame.bytes.data(), 70), testing::ExitedWithCode(1),
               "Output file write error");
 }

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Draws the program's pictures as 16-colour BMP files: the "Welcome" banner (bitmap 118),
 the house on an open hand (bitmap 138), the product name (bitmap 139) and the five images of
-the program's icon (group 140). Run it from anywhere; it writes into app/resources/.
+the program's icon (group 140). It also draws that icon as PNG files with a clear background
+at the sizes the desktop's icon theme asks for (16 to 256 pixels). Run it from anywhere; it
+writes the BMP files into app/resources/ and the PNG files into packaging/desktop/icons/, or
+all of them into the directory given.
 
     tools/draw_resources.py [output directory]
 """
 import os
 import struct
 import sys
+import zlib
 
 # The standard 16-colour palette, as (red, green, blue).
 PALETTE = [
@@ -17,6 +21,11 @@ PALETTE = [
     (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
 ]
 BLACK, DARK_RED, DARK_GREEN, SILVER, GREY, RED, GREEN, BLUE, WHITE = 0, 1, 2, 7, 8, 9, 10, 12, 15
+# A seventeenth colour, fully transparent, for the background of the PNG icons only.
+CLEAR = 16
+
+# The sizes of the icon in the desktop's icon theme (hicolor).
+THEME_ICON_SIZES = (16, 32, 48, 128, 256)
 
 # A 5 x 7 font holding the letters the pictures need.
 FONT = {
@@ -85,10 +94,24 @@ class Picture:
         header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
         return header + info + colours + pixels
 
+    def png(self):
+        """The picture as a PNG file: 8-bit palette indices, CLEAR fully transparent."""
+        def chunk(kind, data):
+            body = kind + data
+            return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+        palette = PALETTE + [(255, 255, 255)]
+        rows = b"".join(b"\0" + bytes(line) for line in self.pixels)  # filter 0 on every row
+        return (b"\x89PNG\r\n\x1a\n" +
+                chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 3, 0, 0, 0)) +
+                chunk(b"PLTE", b"".join(struct.pack("BBB", *rgb) for rgb in palette)) +
+                chunk(b"tRNS", bytes([255] * CLEAR + [0])) +
+                chunk(b"IDAT", zlib.compress(rows, 9)) +
+                chunk(b"IEND", b""))
 
-def house_on_hand(width, height):
+
+def house_on_hand(width, height, background=WHITE):
     """A red house standing on the palm of a green open hand, scaled to the picture."""
-    picture = Picture(width, height, WHITE)
+    picture = Picture(width, height, background)
     sx = lambda v: v * width // 115
     sy = lambda v: v * height // 87
     # The hand: a palm, four fingers pointing up at the sides, a thumb to the left.
@@ -106,10 +129,18 @@ def house_on_hand(width, height):
     return picture
 
 
+def write(directory, files):
+    os.makedirs(directory, exist_ok=True)
+    for file_name, data in files.items():
+        with open(os.path.join(directory, file_name), "wb") as f:
+            f.write(data)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "app", "resources")
-    os.makedirs(out, exist_ok=True)
+    given = sys.argv[1] if len(sys.argv) > 1 else None
+    out = given or os.path.join(here, "..", "app", "resources")
+    icons_out = given or os.path.join(here, "..", "packaging", "desktop", "icons")
     welcome = Picture(110, 24, WHITE)
     welcome.text("Welcome", 2, BLUE)
     name = Picture(136, 14, SILVER)
@@ -121,9 +152,9 @@ def main():
     }
     for size in (16, 24, 32, 48, 64):
         files["icon140_%d.bmp" % size] = house_on_hand(size, size)
-    for file_name, picture in files.items():
-        with open(os.path.join(out, file_name), "wb") as f:
-            f.write(picture.bmp())
+    write(out, {file_name: picture.bmp() for file_name, picture in files.items()})
+    write(icons_out, {"corvantis_%d.png" % size: house_on_hand(size, size, CLEAR).png()
+                      for size in THEME_ICON_SIZES})
 
 
 if __name__ == "__main__":

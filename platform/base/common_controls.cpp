@@ -1,0 +1,3 @@
+#include "platform/dialog.h"
+
+void InitCommonControls() {}

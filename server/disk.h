@@ -1,0 +1,26 @@
+// Small file-system calls the storage code shares.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace corvantis::server {
+
+// Syncs a directory so the names created, renamed or deleted in it are on disk.
+bool SyncDirectory(const std::filesystem::path& dir);
+
+// Bytes free for an unprivileged writer on the file system holding `path`, or nothing when
+// it cannot be asked.
+std::optional<uint64_t> FreeBytes(const std::filesystem::path& path);
+
+// The whole content of `file`, read with as few calls as its size allows; nothing when it
+// cannot be read.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
+
+// True when `file` (relative to the data directory) names a snapshot file below snapshots/:
+// no absolute path, no "..", nothing else of the data directory.
+bool IsSnapshotPath(const std::filesystem::path& file);
+
+}  // namespace corvantis::server
