@@ -62,6 +62,7 @@ struct Harness {
   ServerOptions options;
   std::unique_ptr<SnapshotStore> store;
   std::unique_ptr<PasswordChecker> checker;
+  std::unique_ptr<Retention> retention;
   asio::io_context io;
   asio::ip::tcp::acceptor acceptor{io};
 
@@ -218,6 +219,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   h.options.dataDir = fuzzsupport::FuzzDirectory::Get().path() / "data";
   h.options.maxSize = kMaxSize;
   h.options.loginCacheTime = std::chrono::seconds(0);  // every login is checked in full
+  // Nothing is ever pruned, and a nearly full scratch file system refuses no upload.
+  h.options.retention.keepDays = 0;
+  h.options.retention.minFree = 0;
   PrepareDataDir(h.options.dataDir);
   {
     Database db(h.options.dataDir / Database::kFileName);
@@ -228,11 +232,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   }
   h.store = std::make_unique<SnapshotStore>(h.options.dataDir, h.options.maxBatch, 2);
   h.checker = std::make_unique<PasswordChecker>(h.options.dataDir, 1, h.options.loginCacheTime);
+  h.retention = std::make_unique<Retention>(h.options.dataDir, h.options.retention,
+                                            *h.options.clock, h.options.log);
   const asio::ip::tcp::endpoint loopback(asio::ip::make_address("127.0.0.1"), 0);
   h.acceptor.open(loopback.protocol());
   h.acceptor.bind(loopback);
   h.acceptor.listen();
   std::atexit([] {
+    harness->retention.reset();
     harness->checker.reset();
     harness->store.reset();
     delete harness;
@@ -257,6 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            *harness->checker,
                            throttle,
                            budget,
+                           *harness->retention,
                            [](Session*) {
                              std::lock_guard lock(harness->mutex);
                              --harness->sessions;
