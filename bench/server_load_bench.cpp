@@ -1,8 +1,9 @@
 // Load on corvantis-server: 200 cameras uploading a 40 KB snapshot at once, again and again,
 // against one in-process server on loopback whose every upload is synced to disk before it
-// is acknowledged. Each camera speaks the whole exchange as the camera's client does: user
-// name, password, header, body (in 1024-byte sends, or in one), QUIT; a new connection per
-// upload.
+// is acknowledged, with all its limits in force. Each camera speaks the whole exchange as the
+// camera's client does: user name, password, header, body (in 1024-byte sends, or in one),
+// QUIT; a new connection per upload, from an address of its own (127.77.x.y), as cameras in
+// 200 homes would.
 // Reports stored uploads per second and the time per upload (p50, p99), then checks every
 // acknowledged upload against its row and its file (SHA-256).
 #include <benchmark/benchmark.h>

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <iostream>
@@ -41,9 +42,13 @@ constexpr const char* kUsage =
     "                      prints \"listening on ADDR:PORT\" when ready, stops on SIGINT/SIGTERM\n"
     "  --listen ADDR:PORT  address to listen on; port 0 picks a free port\n"
     "  --max-size BYTES    largest snapshot accepted (default 16777216)\n"
-    "  --idle-timeout S    seconds a silent connection is kept (default 60)\n"
+    "  --idle-timeout S    seconds for each line to arrive whole (default 60)\n"
+    "  --login-timeout S   seconds from connecting to logging in (default 10)\n"
+    "  --write-timeout S   seconds for each reply to be taken (default 10)\n"
+    "  --min-body-rate B   bytes a second a snapshot must average after 10 s (default 8192)\n"
     "  --threads N         connection threads (default 1)\n"
-    "  --max-connections N connections served at once (default 1024)\n"
+    "  --max-connections N connections at once (default 1024, less if descriptors are few)\n"
+    "  --max-per-address N connections at once from one address (default 32)\n"
     "  --login-cache S     seconds a verified password is remembered (default 300; 0: off)\n"
     "  --event-gap S       longest gap in seconds between two uploads of one event (default 30)\n"
     "  --keep-days N       remove events older than N days (default 30; 0: keep them)\n"
@@ -58,7 +63,8 @@ constexpr const char* kUsage =
     "                      are in CORVANTIS_* environment variables\n"
     "  --on-event-timeout S  seconds before the command is killed (default 30)\n"
     "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
-    "                      standard input, never from the command line\n"
+    "                      standard input (a line feed or CR LF ends it), never from the\n"
+    "                      command line\n"
     "  --hash-cost C       argon2id cost: interactive (default), moderate, or min (tests only)\n"
     "user remove NAME      remove an account (its snapshots stay)\n"
     "user list             list the accounts with their number of uploads\n"
@@ -108,25 +114,38 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
       const auto size = ParseNumber<std::size_t>(value);
       if (!size || *size == 0) return Usage("bad --max-size: " + value);
       options.maxSize = *size;
-    } else if (option == "--idle-timeout" || option == "--login-cache") {
+    } else if (option == "--idle-timeout" || option == "--login-timeout" ||
+               option == "--write-timeout" || option == "--login-cache") {
       double seconds = -1;
       try {
         seconds = std::stod(value);
       } catch (const std::exception&) {
       }
       if (!(seconds >= 0 && seconds < 1e7)) return Usage("bad " + option + ": " + value);
+      const std::chrono::milliseconds millis(static_cast<int64_t>(seconds * 1000));
       if (option == "--idle-timeout") {
-        options.idleTimeout = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+        options.idleTimeout = millis;
+      } else if (option == "--login-timeout") {
+        options.loginTimeout = millis;
+      } else if (option == "--write-timeout") {
+        options.writeTimeout = millis;
       } else {
         options.loginCacheTime = std::chrono::seconds(static_cast<int64_t>(seconds));
       }
-    } else if (option == "--threads" || option == "--max-connections") {
+    } else if (option == "--min-body-rate") {
+      const auto rate = ParseNumber<std::size_t>(value);
+      if (!rate) return Usage("bad --min-body-rate: " + value);
+      options.minBodyRate = *rate;
+    } else if (option == "--threads" || option == "--max-connections" ||
+               option == "--max-per-address") {
       const auto count = ParseNumber<int>(value);
       if (!count || *count < 1) return Usage("bad " + option + ": " + value);
       if (option == "--threads") {
         options.ioThreads = *count;
-      } else {
+      } else if (option == "--max-connections") {
         options.maxConnections = static_cast<std::size_t>(*count);
+      } else {
+        options.maxPerClient = static_cast<std::size_t>(*count);
       }
     } else if (!TakeEventOption(option, value, options)) {
       return Usage("unknown option for serve: " + option);
@@ -157,9 +176,17 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
   return 0;
 }
 
-// Reads the new password: at a terminal twice without echo, otherwise one line.
-std::optional<std::string> ReadPassword() {
-  auto readLine = [](std::string& line) { return static_cast<bool>(std::getline(std::cin, line)); };
+// Reads the new password: at a terminal twice without echo, otherwise one line. Nothing,
+// with `problem` saying why, when there is none.
+std::optional<std::string> ReadPassword(std::string& problem) {
+  auto readLine = [](std::string& line) {
+    if (!std::getline(std::cin, line)) return false;
+    // A line from a file or a program written elsewhere may end in CR LF; the CR is no
+    // part of the password (and no password typed at the camera can hold one).
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  };
+  problem = "no password on standard input";
   if (!isatty(STDIN_FILENO)) {
     std::string line;
     if (!readLine(line)) return std::nullopt;
@@ -179,7 +206,7 @@ std::optional<std::string> ReadPassword() {
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!ok) return std::nullopt;
   if (first != second) {
-    std::cerr << "corvantis-server: the passwords differ\n";
+    problem = "the passwords differ; no user added";
     return std::nullopt;
   }
   return first;
@@ -218,9 +245,10 @@ int UserCommand(const ServerOptions& options, const std::vector<std::string>& ar
       std::cerr << "corvantis-server: user " << EscapeForLog(name) << " exists\n";
       return 1;
     }
-    const auto password = ReadPassword();
+    std::string problem;
+    const auto password = ReadPassword(problem);
     if (!password) {
-      std::cerr << "corvantis-server: no password on standard input\n";
+      std::cerr << "corvantis-server: " << problem << "\n";
       return 1;
     }
     if (auto problem = PasswordProblem(*password)) {
@@ -237,18 +265,33 @@ int UserCommand(const ServerOptions& options, const std::vector<std::string>& ar
   return Usage("bad user command");
 }
 
+// Prints the usage for --help or -h anywhere. A command that would change the accounts
+// changes nothing then, and says so, and its status is not a success.
+std::optional<int> Help(const std::vector<std::string>& args) {
+  if (std::none_of(args.begin(), args.end(),
+                   [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {
+    return std::nullopt;
+  }
+  std::cout << kUsage;
+  const std::size_t at = !args.empty() && args[0] == "--data" ? 2 : 0;
+  if (args.size() > at + 1 && args[at] == "user") {
+    const std::string& verb = args[at + 1];
+    if (verb == "add" || verb == "remove") {
+      std::cerr << "corvantis-server: help asked for; no user "
+                << (verb == "add" ? "added" : "removed") << "\n";
+      return 2;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   ServerOptions options;
   std::size_t i = 0;
-  for (const auto& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-  }
+  if (const auto status = Help(args)) return *status;
   if (i < args.size() && args[i] == "--data") {
     if (i + 1 >= args.size()) return Usage("--data needs a directory");
     options.dataDir = args[i + 1];

@@ -1,13 +1,18 @@
 // The real corvantis-server program: accounts through its command line, then `serve`.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include <algorithm>
-
+#include "server/accounts.h"
+#include "server/credentials.h"
 #include "server/data_dir.h"
+#include "server/database.h"
 #include "server/snapshot_store.h"
 #include "server/test_support.h"
 #include "server/testkit/child_process.h"
@@ -130,6 +135,97 @@ TEST(CommandLine, ExplainsItselfAndRefusesBadUsage) {
       RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "none"}, "secret1\n"), 2);
   // The password never comes from the command line.
   EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "secret1"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--login-timeout", "soon"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--max-per-address", "0"}), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "serve", "--min-body-rate", "-1"}), 2);
+}
+
+// The account's stored hash, checked against a password.
+bool PasswordMatches(const std::string& data, const std::string& user,
+                     const std::string& password) {
+  Database db(std::filesystem::path(data) / Database::kFileName);
+  const auto hash = Accounts(db).FindHash(user);
+  return hash && VerifyPassword(*hash, password);
+}
+
+TEST(CommandLine, TakesAPipedPasswordWithoutItsCarriageReturn) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  EXPECT_EQ(
+      RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\r\n"), 0);
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+  EXPECT_FALSE(PasswordMatches(data, "alice", "secret1\r"));
+}
+
+TEST(CommandLine, HelpBesideAUserCommandChangesNothingAndSaysSo) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  std::string out, err;
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "--help"}, "secret1\n", &out, &err), 2);
+  EXPECT_TRUE(out.starts_with("usage: corvantis-server")) << out;
+  EXPECT_EQ(err, "corvantis-server: help asked for; no user added\n");
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "-h"}, "secret1\n"), 2);
+  EXPECT_EQ(RunProgram({"--data", data, "user", "list"}, "", &out), 0);
+  EXPECT_EQ(out, "");
+
+  EXPECT_EQ(RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\n"),
+            0);
+  EXPECT_EQ(RunProgram({"--data", data, "user", "remove", "alice", "--help"}, "", nullptr, &err),
+            2);
+  EXPECT_EQ(err, "corvantis-server: help asked for; no user removed\n");
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+}
+
+TEST(CommandLine, PasswordsThatDifferAtTheTerminalGiveOneError) {
+  TempDir dir;
+  const std::string data = dir.path().string();
+  for (const bool same : {false, true}) {
+    testkit::ChildProcess program(
+        Command({"--data", data, "user", "add", "alice", "--hash-cost", "min"}), {},
+        testkit::ChildProcess::Input::kTerminal);
+    // Typed only once the prompt shows: echo is off then, and nothing typed is flushed.
+    ASSERT_TRUE(program.WaitForPrompt(testkit::ChildProcess::kErrors, "Password: "));
+    program.Write("secret1\n");
+    ASSERT_TRUE(program.WaitForPrompt(testkit::ChildProcess::kErrors, "Password again: "));
+    program.Write(same ? "secret1\n" : "secret2\n");
+    const std::string output = program.AllOf(testkit::ChildProcess::kOutput);
+    const std::string errors = program.AllOf(testkit::ChildProcess::kErrors);
+    if (same) {
+      EXPECT_EQ(program.Wait(), 0);
+      EXPECT_EQ(output, "added alice\n");
+    } else {
+      EXPECT_EQ(program.Wait(), 1);
+      EXPECT_EQ(errors,
+                "Password: \nPassword again: \n"
+                "corvantis-server: the passwords differ; no user added\n");
+    }
+  }
+  EXPECT_TRUE(PasswordMatches(data, "alice", "secret1"));
+}
+
+TEST(CommandLine, ServeRaisesTheDescriptorLimitAndFitsItsConnectionsInIt) {
+  TempDir dir;
+  const std::string address = testing::TestAddress();
+  std::vector<std::string> command =
+      Command({"--data", dir.path().string(), "serve", "--listen", address + ":0"});
+  command.insert(command.begin(), {"/usr/bin/prlimit", "--nofile=256:600", "--"});
+  testkit::ChildProcess server(command);
+  asio::ip::tcp::endpoint endpoint;
+  WaitUntilListening(server, address, endpoint);
+  std::ifstream limits("/proc/" + std::to_string(server.pid()) + "/limits");
+  std::string line;
+  while (std::getline(limits, line) && !line.starts_with("Max open files")) {
+  }
+  std::istringstream fields(line.substr(std::string("Max open files").size()));
+  std::string soft, hard;
+  fields >> soft >> hard;
+  EXPECT_EQ(soft, "600");
+  EXPECT_EQ(hard, "600");
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0);
+  const std::string log = server.AllOf(testkit::ChildProcess::kErrors);
+  EXPECT_NE(log.find("at most 504 connections: the descriptor limit is 600"), std::string::npos)
+      << log;
 }
 
 TEST(CommandLine, ListsExportsAndPrunesEvents) {

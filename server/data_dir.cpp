@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -19,12 +21,41 @@ fs::path DefaultDataDir() {
   throw std::runtime_error("neither XDG_DATA_HOME nor HOME is set; give --data DIR");
 }
 
-void PrepareDataDir(const fs::path& dir) {
-  if (!fs::exists(dir)) {
-    fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::owner_all);
+bool MakePrivateFolder(const fs::path& dir) {
+  if (::mkdir(dir.c_str(), kPrivateFolderMode) != 0) {
+    const int error = errno;
+    if (error == EEXIST && fs::is_directory(dir)) return false;
+    throw fs::filesystem_error("cannot create the folder", dir,
+                               std::error_code(error, std::generic_category()));
   }
-  fs::create_directories(dir / "snapshots");
+  // The umask may have taken bits away; the owner needs all three.
+  if (::chmod(dir.c_str(), kPrivateFolderMode) != 0) {
+    throw fs::filesystem_error("cannot set the mode of", dir,
+                               std::error_code(errno, std::generic_category()));
+  }
+  return true;
+}
+
+int CreatePrivateFile(const fs::path& file, int flags) {
+  const int fd =
+      ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | flags, kPrivateFileMode);
+  if (fd < 0) return -1;
+  if (::fchmod(fd, kPrivateFileMode) != 0) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(file.c_str());
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+void PrepareDataDir(const fs::path& given) {
+  const fs::path dir = given.filename().empty() ? given.parent_path() : given;  // "data/"
+  // The folders above are the user's; the data directory and what is in it are private.
+  if (!dir.parent_path().empty()) fs::create_directories(dir.parent_path());
+  MakePrivateFolder(dir);
+  MakePrivateFolder(dir / "snapshots");
 }
 
 std::string UserFolderName(std::string_view user) {

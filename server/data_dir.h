@@ -26,9 +26,22 @@ namespace corvantis::server {
 // std::runtime_error when neither variable is set.
 std::filesystem::path DefaultDataDir();
 
-// Creates the data directory and its snapshots folder when missing. Throws
+// Creates the data directory and its snapshots folder when missing (mode 0700). Throws
 // std::filesystem::filesystem_error when it cannot.
 void PrepareDataDir(const std::filesystem::path& dir);
+
+// Everything the server creates is its own alone, whatever the umask: folders 0700, files
+// 0600 (the database, its journal, the snapshots).
+constexpr unsigned kPrivateFolderMode = 0700;
+constexpr unsigned kPrivateFileMode = 0600;
+
+// Creates the folder `dir` (its parent must exist) with mode 0700; false when it existed
+// already. Throws std::filesystem::filesystem_error when it cannot.
+bool MakePrivateFolder(const std::filesystem::path& dir);
+
+// Creates the file `file`, which must not exist, with mode 0600 and opens it for writing
+// with `flags` added; returns the descriptor, or -1 with errno set.
+int CreatePrivateFile(const std::filesystem::path& file, int flags = 0);
 
 // The folder name of an account's snapshots: safe as one path component for any name.
 std::string UserFolderName(std::string_view user);

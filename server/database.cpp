@@ -1,7 +1,10 @@
 #include "server/database.h"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
+#include "server/data_dir.h"
 #include "server/schema.h"
 
 namespace corvantis::server {
@@ -61,6 +64,10 @@ void Statement::Reset() {
 }
 
 Database::Database(const std::filesystem::path& file, std::chrono::microseconds eventGap) {
+  // SQLite would create the file with the umask's mode, and its journal files with the
+  // file's: made here first, all of them are private.
+  const int fd = CreatePrivateFile(file);
+  if (fd >= 0) ::close(fd);
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     const std::string message = "cannot open " + file.string();

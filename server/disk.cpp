@@ -9,10 +9,10 @@
 
 namespace corvantis::server {
 
-bool SyncDirectory(const std::filesystem::path& dir) {
+bool SyncDirectory(const std::filesystem::path& dir, const DiskCalls& disk) {
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
+  const bool ok = disk.fsync(fd) == 0;
   ::close(fd);
   return ok;
 }

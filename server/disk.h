@@ -6,10 +6,19 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 namespace corvantis::server {
 
+// The calls that put data on disk, which can fail for reasons outside the server; a test may
+// put another in place of one.
+struct DiskCalls {
+  int (*fsync)(int fd) = ::fsync;
+  int (*fdatasync)(int fd) = ::fdatasync;
+};
+
 // Syncs a directory so the names created, renamed or deleted in it are on disk.
-bool SyncDirectory(const std::filesystem::path& dir);
+bool SyncDirectory(const std::filesystem::path& dir, const DiskCalls& disk = {});
 
 // Bytes free for an unprivileged writer on the file system holding `path`, or nothing when
 // it cannot be asked.

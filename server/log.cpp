@@ -14,11 +14,12 @@ std::string UtcTimestamp() {
   return FormatTime(SystemClock().Now());
 }
 
-std::string EscapeForLog(std::string_view text) {
+std::string EscapeForLog(std::string_view text, std::size_t maxBytes) {
   static const char kHex[] = "0123456789abcdef";
   std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
+  const std::string_view shown = text.substr(0, maxBytes);
+  out.reserve(shown.size());
+  for (unsigned char c : shown) {
     if (c > ' ' && c < 0x7f && c != '\\') {
       out += static_cast<char>(c);
     } else {
@@ -26,6 +27,9 @@ std::string EscapeForLog(std::string_view text) {
       out += kHex[c >> 4];
       out += kHex[c & 15];
     }
+  }
+  if (shown.size() < text.size()) {
+    out += "...(+" + std::to_string(text.size() - shown.size()) + " bytes)";
   }
   return out;
 }

@@ -12,8 +12,9 @@ namespace corvantis::server {
 std::string UtcTimestamp();
 
 // `text` with bytes outside printable ASCII, backslashes and blanks written as \xNN, so a
-// client's user name can never split or forge a log line.
-std::string EscapeForLog(std::string_view text);
+// client's user name can never split or forge a log line. Beyond `maxBytes`, the rest is
+// left out and its size told: "aaaa...(+994 bytes)".
+std::string EscapeForLog(std::string_view text, std::size_t maxBytes = std::string_view::npos);
 
 // Sends "<UTC time> <line>" to the sink, if there is one.
 void WriteLog(const LogSink& sink, std::string_view line);

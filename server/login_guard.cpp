@@ -6,36 +6,6 @@
 
 namespace corvantis::server {
 
-bool LoginThrottle::Blocked(const std::string& address, Clock::time_point now) {
-  std::lock_guard lock(mutex_);
-  const auto it = entries_.find(address);
-  if (it == entries_.end()) return false;
-  if (now - it->second.windowStart >= window_) {
-    entries_.erase(it);
-    return false;
-  }
-  return it->second.failures >= limit_;
-}
-
-void LoginThrottle::RecordFailure(const std::string& address, Clock::time_point now) {
-  std::lock_guard lock(mutex_);
-  if (entries_.size() >= kMaxAddresses && !entries_.contains(address)) {
-    std::erase_if(entries_, [&](const auto& e) { return now - e.second.windowStart >= window_; });
-    if (entries_.size() >= kMaxAddresses) entries_.clear();
-  }
-  Entry& entry = entries_[address];
-  if (entry.failures == 0 || now - entry.windowStart >= window_) {
-    entry.windowStart = now;
-    entry.failures = 0;
-  }
-  ++entry.failures;
-}
-
-void LoginThrottle::RecordSuccess(const std::string& address) {
-  std::lock_guard lock(mutex_);
-  entries_.erase(address);
-}
-
 VerifiedCache::VerifiedCache(std::chrono::seconds ttl) : ttl_(ttl) {
   InitSodium();
   randombytes_buf(secret_.data(), secret_.size());

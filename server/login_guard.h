@@ -1,5 +1,5 @@
-// What stands between a client and an argon2id verification: the throttle of failed logins
-// per client address, and the memory of recently verified passwords.
+// The memory of recently verified passwords, which spares a camera that logs in for every
+// upload a full argon2id verification each time.
 #pragma once
 
 #include <array>
@@ -11,31 +11,6 @@
 #include <string_view>
 
 namespace corvantis::server {
-
-// Counts failed logins per client address. After `limit` failures inside one window the
-// address is refused without checking its password until the window has passed. The
-// table is bounded: past a few thousand addresses the ones whose window is over are
-// forgotten, and if the table is still full, all of them. Thread-safe.
-class LoginThrottle {
- public:
-  using Clock = std::chrono::steady_clock;
-  LoginThrottle(int limit, std::chrono::seconds window) : limit_(limit), window_(window) {}
-
-  bool Blocked(const std::string& address, Clock::time_point now = Clock::now());
-  void RecordFailure(const std::string& address, Clock::time_point now = Clock::now());
-  void RecordSuccess(const std::string& address);
-
- private:
-  struct Entry {
-    Clock::time_point windowStart;
-    int failures = 0;
-  };
-  static constexpr std::size_t kMaxAddresses = 4096;
-  const int limit_;
-  const std::chrono::seconds window_;
-  std::mutex mutex_;
-  std::map<std::string, Entry> entries_;
-};
 
 // Remembers, for a while, that a password matched a stored hash string, so an upload (which
 // logs in every time) does not pay a full argon2id verification each time.

@@ -1,10 +1,8 @@
-// Names, passwords, hashes, folder names, the login throttle, the verified-password cache
-// and the memory budget.
+// Names, passwords, hashes, folder names and the verified-password cache.
 #include "server/login_guard.h"
 
 #include <gtest/gtest.h>
 
-#include "server/body_budget.h"
 #include "server/credentials.h"
 #include "server/data_dir.h"
 
@@ -54,26 +52,6 @@ TEST(DataDir, FolderNamesAreSinglePathComponents) {
   EXPECT_EQ(UserFolderName("\xff\x01"), "%FF%01");
 }
 
-TEST(LoginThrottle, BlocksAnAddressForTheRestOfItsWindow) {
-  LoginThrottle throttle(3, 60s);
-  const auto t0 = LoginThrottle::Clock::time_point{} + 1000s;
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_FALSE(throttle.Blocked("10.0.0.1", t0 + 1s));
-    throttle.RecordFailure("10.0.0.1", t0 + 1s);
-  }
-  EXPECT_TRUE(throttle.Blocked("10.0.0.1", t0 + 59s));
-  EXPECT_FALSE(throttle.Blocked("10.0.0.2", t0 + 59s));
-  EXPECT_FALSE(throttle.Blocked("10.0.0.1", t0 + 61s));  // the window is over
-
-  // A success forgets earlier failures.
-  throttle.RecordFailure("10.0.0.3", t0);
-  throttle.RecordFailure("10.0.0.3", t0);
-  throttle.RecordSuccess("10.0.0.3");
-  throttle.RecordFailure("10.0.0.3", t0);
-  throttle.RecordFailure("10.0.0.3", t0);
-  EXPECT_FALSE(throttle.Blocked("10.0.0.3", t0));
-}
-
 TEST(VerifiedCache, RemembersAMatchForItsTimeAndItsHashOnly) {
   VerifiedCache cache(300s);
   const auto t0 = VerifiedCache::Clock::time_point{} + 1000s;
@@ -87,20 +65,6 @@ TEST(VerifiedCache, RemembersAMatchForItsTimeAndItsHashOnly) {
   VerifiedCache off(0s);
   off.Insert("$hash1", "secret1", t0);
   EXPECT_FALSE(off.Contains("$hash1", "secret1", t0));
-}
-
-TEST(BodyBudget, GrantsWaitersInOrderOfArrival) {
-  BodyBudget budget(100);
-  std::vector<int> granted;
-  EXPECT_TRUE(budget.Acquire(60, [] {}));
-  EXPECT_FALSE(budget.Acquire(50, [&] { granted.push_back(1); }));
-  EXPECT_FALSE(budget.Acquire(10, [&] { granted.push_back(2); }));   // fits, but waits its turn
-  EXPECT_FALSE(budget.Acquire(500, [&] { granted.push_back(3); }));  // counts as the whole
-  budget.Release(60);
-  EXPECT_EQ(granted, (std::vector{1, 2}));
-  budget.Release(50);
-  budget.Release(10);
-  EXPECT_EQ(granted, (std::vector{1, 2, 3}));
 }
 
 }  // namespace

@@ -1,41 +1,14 @@
 #include "server/password_checker.h"
 
-#include <asio/post.hpp>
-
 #include "server/credentials.h"
 
 namespace corvantis::server {
 
-PasswordChecker::PasswordChecker(const std::filesystem::path& dataDir, int threads,
+PasswordChecker::PasswordChecker(const std::filesystem::path& dataDir,
                                  std::chrono::seconds cacheTime)
-    : pool_(static_cast<std::size_t>(threads > 0 ? threads : 1)),
-      db_(dataDir / Database::kFileName),
-      accounts_(db_),
-      cache_(cacheTime) {}
+    : db_(dataDir / Database::kFileName), accounts_(db_), cache_(cacheTime) {}
 
-PasswordChecker::~PasswordChecker() {
-  Stop();
-}
-
-void PasswordChecker::Stop() {
-  pool_.join();
-}
-
-void PasswordChecker::Check(std::string user, std::string password,
-                            std::function<void(bool)> done) {
-  asio::post(pool_, [this, user = std::move(user), password = std::move(password),
-                     done = std::move(done)] {
-    bool ok = false;
-    try {
-      ok = Verify(user, password);
-    } catch (const std::exception&) {
-      ok = false;  // no memory for argon2id: refuse this login, keep serving
-    }
-    done(ok);
-  });
-}
-
-std::optional<std::string> PasswordChecker::FindHash(const std::string& user) {
+std::optional<std::string> PasswordChecker::Stamp(const std::string& user) {
   try {
     std::lock_guard lock(dbMutex_);
     return accounts_.FindHash(user);
@@ -44,13 +17,16 @@ std::optional<std::string> PasswordChecker::FindHash(const std::string& user) {
   }
 }
 
-bool PasswordChecker::CheckRemembered(const std::string& user, const std::string& password) {
-  const auto hash = FindHash(user);
-  return hash && cache_.Contains(*hash, password);
+std::optional<std::string> PasswordChecker::Remembered(const std::string& user,
+                                                       const std::string& password) {
+  auto hash = Stamp(user);
+  if (!hash || !cache_.Contains(*hash, password)) return std::nullopt;
+  return hash;
 }
 
-bool PasswordChecker::Verify(const std::string& user, const std::string& password) {
-  const auto hash = FindHash(user);
+PasswordChecker::Verdict PasswordChecker::Verify(const std::string& user,
+                                                 const std::string& password) {
+  auto hash = Stamp(user);
   if (!hash) {
     // The decoy costs what the accounts' hashes cost (the oldest one's), so that a refusal
     // takes as long for an unknown name as for a known one.
@@ -64,12 +40,13 @@ bool PasswordChecker::Verify(const std::string& user, const std::string& passwor
       decoyHash_ = HashPasswordLike("decoy password", model.value_or(""));
     });
     VerifyPassword(decoyHash_, password);
-    return false;
+    return {};
   }
-  if (cache_.Contains(*hash, password)) return true;
-  if (!VerifyPassword(*hash, password)) return false;
-  cache_.Insert(*hash, password);
-  return true;
+  if (!cache_.Contains(*hash, password)) {
+    if (!VerifyPassword(*hash, password)) return {false, true, {}};
+    cache_.Insert(*hash, password);
+  }
+  return {true, true, std::move(*hash)};
 }
 
 }  // namespace corvantis::server

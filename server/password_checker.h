@@ -1,13 +1,13 @@
-// Checks user names and passwords off the connection threads, on a small pool of threads:
-// argon2id verification costs tens of milliseconds and tens of megabytes by design.
+// Looks accounts up and verifies passwords against their argon2id hashes, remembering recent
+// matches (VerifiedCache) so that a camera logging in for every upload is answered quickly.
+// Verification costs tens of milliseconds and tens of megabytes by design: LoginGate runs it
+// on threads of its own.
 #pragma once
-
-#include <asio/thread_pool.hpp>
 
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "server/accounts.h"
@@ -16,29 +16,30 @@
 
 namespace corvantis::server {
 
+// Thread-safe.
 class PasswordChecker {
  public:
-  // Opens its own database connection. Throws std::runtime_error when it cannot.
-  PasswordChecker(const std::filesystem::path& dataDir, int threads,
-                  std::chrono::seconds cacheTime);
-  ~PasswordChecker();
+  struct Verdict {
+    bool ok = false;
+    bool accountExists = false;
+    std::string stamp;  // when ok: the account's stamp (see Stamp)
+  };
 
-  // Calls `done(true)` on a pool thread when `password` is the account's password, else
-  // `done(false)`. An unknown name costs a verification too (against a hash made for that
+  // Opens its own database connection. Throws std::runtime_error when it cannot.
+  PasswordChecker(const std::filesystem::path& dataDir, std::chrono::seconds cacheTime);
+
+  // The full check. An unknown name costs a verification too (against a hash made for that
   // purpose), so the time of a refusal does not tell which names exist.
-  void Check(std::string user, std::string password, std::function<void(bool)> done);
-  // True when `password` is the account's password and was verified within the cache time:
-  // a quick check (one database lookup, one keyed hash) fit for the connection threads.
-  // False means only that a full Check is needed.
-  bool CheckRemembered(const std::string& user, const std::string& password);
-  // Finishes the checks in hand and ends the threads.
-  void Stop();
+  Verdict Verify(const std::string& user, const std::string& password);
+  // The account's stamp when `password` is its password and was verified within the cache
+  // time: a quick check (one database lookup, one keyed hash). Nothing means only that a
+  // full check is needed.
+  std::optional<std::string> Remembered(const std::string& user, const std::string& password);
+  // What tells this account from one removed or added again under the same name: its
+  // stored hash string (the salt is new every time). Nothing when there is no such account.
+  std::optional<std::string> Stamp(const std::string& user);
 
  private:
-  bool Verify(const std::string& user, const std::string& password);
-  std::optional<std::string> FindHash(const std::string& user);
-
-  asio::thread_pool pool_;
   std::mutex dbMutex_;
   Database db_;
   Accounts accounts_;

@@ -3,6 +3,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <memory>
 #include <mutex>
@@ -12,9 +13,13 @@
 
 #include "server/body_budget.h"
 #include "server/command_notifier.h"
+#include "server/connection_table.h"
 #include "server/data_dir.h"
+#include "server/descriptors.h"
 #include "server/event_hub.h"
-#include "server/login_guard.h"
+#include "server/log_limiter.h"
+#include "server/login_gate.h"
+#include "server/login_throttle.h"
 #include "server/mqtt_notifier.h"
 #include "server/options.h"
 #include "server/password_checker.h"
@@ -27,9 +32,10 @@ namespace corvantis::server {
 
 class Server {
  public:
-  // Prepares the data directory and takes its lock, opens the database (upgrading it and
-  // putting right what a crash left, see recovery.h), starts retention and the notifiers.
-  // Throws std::runtime_error (or std::filesystem::filesystem_error) when it cannot.
+  // Raises the descriptor limit, prepares the data directory and takes its lock, opens the
+  // database (upgrading it and putting right what a crash left, see recovery.h), starts
+  // retention and the notifiers. Throws std::runtime_error (or
+  // std::filesystem::filesystem_error) when it cannot.
   explicit Server(ServerOptions options);
   // Stops, waits for the connections to end and for every accepted upload to be stored.
   ~Server();
@@ -47,8 +53,15 @@ class Server {
   // Tells what happens to stored snapshots and events, as it happens.
   EventHub& hub() { return hub_; }
 
+  // The connections held now (for tests and benchmarks).
+  ConnectionTable& connections() { return connections_; }
+  // The options in force, the connection limit worked out.
+  const ServerOptions& options() const { return options_; }
+
  private:
   void Accept();
+  void Admit(asio::ip::tcp::socket socket);
+  void OutOfDescriptors(const std::error_code& error);
   void Forget(Session* session);
 
   ServerOptions options_;
@@ -58,10 +71,15 @@ class Server {
   SnapshotStore store_;
   PasswordChecker checker_;
   LoginThrottle throttle_;
+  LoginGate logins_;
   BodyBudget budget_;
+  ConnectionTable connections_;
   Retention retention_;
-  std::atomic<std::size_t> active_{0};
   SessionServices services_;
+  SpareDescriptor spare_;
+  LogLimiter refusalLog_;
+  LogLimiter exhaustionLog_;
+  uint64_t refusedWithSpare_ = 0;  // refused for want of descriptors since the last log line
 
   std::mutex mutex_;
   bool stopping_ = false;
@@ -69,6 +87,7 @@ class Server {
 
   asio::io_context io_;
   asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer acceptPause_;  // accepting waits out a lack of descriptors
   std::vector<std::thread> threads_;
 
   std::unique_ptr<MqttNotifier> mqtt_;

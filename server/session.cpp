@@ -1,5 +1,8 @@
 #include "server/session.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <asio/prefer.hpp>
@@ -15,25 +18,35 @@ namespace {
 
 // Time a closing connection is given to deliver the last reply before its socket is closed.
 constexpr std::chrono::milliseconds kLingerTime{2000};
+// The first and the longest pause between looks at whether a client has taken its replies.
+constexpr std::chrono::milliseconds kFirstDrainPause{1};
+constexpr std::chrono::milliseconds kLongestDrainPause{64};
+// How much of a user name the log shows.
+constexpr std::size_t kLoggedNameBytes = 64;
+
+// True while bytes written to the socket wait for the client's window to open: the client
+// is not reading its replies.
+bool RepliesWaiting(int fd) {
+  int unsent = 0;
+  return ::ioctl(fd, SIOCOUTQNSD, &unsent) == 0 && unsent > 0;
+}
 
 }  // namespace
 
-Session::Session(asio::ip::tcp::socket socket, SessionServices& services, bool full)
+Session::Session(asio::ip::tcp::socket socket, SessionServices& services, ConnectionPlace place,
+                 std::string client)
     : socket_(std::move(socket)),
       timer_(socket_.get_executor()),
       services_(services),
-      state_(full ? State::kFull : State::kUser),
-      counted_(!full) {
+      place_(std::move(place)),
+      client_(std::move(client)) {
   std::error_code ec;
   const auto peer = socket_.remote_endpoint(ec);
-  if (ec) {
-    address_ = peer_ = "unknown";
-  } else {
-    address_ = peer.address().to_string();
-    peer_ = address_ + ":" + std::to_string(peer.port());
-  }
-  // Every reply is awaited by the client before it sends on: send it at once.
+  peer_ = ec ? "unknown" : peer.address().to_string() + ":" + std::to_string(peer.port());
+  // Every reply is awaited by the client before it sends on: send it at once, and from the
+  // connection's thread when the socket takes it (Reply).
   socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+  socket_.non_blocking(true, ec);
 }
 
 Session::~Session() {
@@ -41,12 +54,17 @@ Session::~Session() {
 }
 
 asio::any_io_executor Session::TrackedExecutor() {
-  // Keeps the server's threads running while a verification or a store is in hand.
+  // Keeps the server's threads running while a check, a memory wait or a store is in hand.
   return asio::prefer(socket_.get_executor(), asio::execution::outstanding_work.tracked);
 }
 
 void Session::Start() {
-  asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->Pump(); });
+  asio::dispatch(socket_.get_executor(), [self = shared_from_this()] {
+    const auto now = Clock::now();
+    self->loginDeadline_ = now + self->services_.options.loginTimeout;
+    self->lineDeadline_ = now + self->services_.options.idleTimeout;
+    self->Pump();
+  });
 }
 
 void Session::Close() {
@@ -78,17 +96,16 @@ void Session::Pump() {
     in_.erase(0, lf + 1);
     HandleLine(std::move(line));
   }
-  if (!busy_ && !done_ && !reading_) StartRead();
+  if (done_) return;
+  if (!busy_ && !reading_) StartRead();
+  Watch();
 }
 
 void Session::StartRead() {
   reading_ = true;
-  ArmTimer(services_.options.idleTimeout, false);
   socket_.async_read_some(asio::buffer(chunk_),
                           [self = shared_from_this()](std::error_code ec, std::size_t n) {
                             self->reading_ = false;
-                            ++self->timerGeneration_;
-                            self->timer_.cancel();
                             if (self->done_) return;
                             if (ec) {
                               const bool eof = ec == asio::error::eof;
@@ -103,24 +120,8 @@ void Session::StartRead() {
                           });
 }
 
-void Session::ArmTimer(std::chrono::milliseconds after, bool linger) {
-  const uint64_t generation = ++timerGeneration_;
-  timer_.expires_after(after);
-  timer_.async_wait([self = shared_from_this(), generation, linger](std::error_code ec) {
-    if (ec || generation != self->timerGeneration_) return;
-    if (linger) {
-      std::error_code ignored;
-      self->socket_.close(ignored);
-    } else {
-      self->Finish("timed out", false);
-    }
-  });
-}
-
 void Session::HandleLine(std::string line) {
   switch (state_) {
-    case State::kFull:
-      return Reply("300 Too many connections; try again later.", "server full");
     case State::kUser:
       if (line == "DATA") {
         state_ = State::kEarlyHeaderSize;  // one reply for the whole header
@@ -133,20 +134,8 @@ void Session::HandleLine(std::string line) {
       return Reply("331 Password, please.");
     case State::kEarlyHeaderSize:
       return Reply("300 Log in first.", "header before login");
-    case State::kPassword: {
-      if (services_.throttle.Blocked(address_)) {
-        return Reply("300 Too many failed logins; try again later.", "throttled");
-      }
-      // A password verified a moment ago (each upload logs in again) is answered at once.
-      if (services_.checker.CheckRemembered(user_, line)) return OnVerified(true);
-      state_ = State::kVerifying;
-      busy_ = true;
-      services_.checker.Check(user_, std::move(line),
-                              [self = shared_from_this(), ex = TrackedExecutor()](bool ok) {
-                                asio::post(ex, [self, ok] { self->OnVerified(ok); });
-                              });
-      return;
-    }
+    case State::kPassword:
+      return CheckPassword(std::move(line));
     case State::kReady:
       if (line == "DATA") {
         state_ = State::kHeaderSize;
@@ -161,21 +150,42 @@ void Session::HandleLine(std::string line) {
   }
 }
 
-void Session::OnVerified(bool ok) {
+void Session::CheckPassword(std::string password) {
+  state_ = State::kVerifying;
+  busy_ = true;
+  auto answer = services_.logins.Begin(
+      client_, user_, std::move(password),
+      [self = shared_from_this(), ex = TrackedExecutor()](LoginGate::Answer answer) {
+        asio::post(ex, [self, answer = std::move(answer)]() mutable {
+          self->Answered(std::move(answer));
+          self->Pump();
+        });
+      },
+      loginTicket_);
+  if (answer) return Answered(std::move(*answer));
+  // Listen while the check waits: a client that hangs up takes its check back unrun.
+  if (!reading_) StartRead();
+}
+
+void Session::Answered(LoginGate::Answer answer) {
   busy_ = false;
   if (done_) return;
-  if (ok) {
-    services_.throttle.RecordSuccess(address_);
+  if (answer.outcome == LoginGate::Outcome::kAccepted) {
+    loggedIn_ = true;
+    stamp_ = std::move(answer.stamp);
     state_ = State::kReady;
-    Reply("200 Welcome, " + user_ + ".");
-  } else {
-    services_.throttle.RecordFailure(address_);
-    Reply("300 Login incorrect.", "login refused");
+    return Reply("200 Welcome, " + user_ + ".");
   }
+  const LoginRefusal refusal = DescribeRefusal(answer.outcome);
+  Reply(refusal.reply, refusal.outcome);
 }
 
 void Session::HandleHeaderSize(const std::string& line) {
   state_ = State::kReady;
+  // Removing an account (or adding it again anew) ends what its open connections may store.
+  if (!services_.logins.StillValid(user_, stamp_)) {
+    return Reply("300 Account removed; log in again.", "account removed");
+  }
   const bool digits =
       !line.empty() && line.size() <= 18 &&
       std::all_of(line.begin(), line.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -194,10 +204,16 @@ void Session::HandleHeaderSize(const std::string& line) {
   expected_ = size;
   state_ = State::kWaitingForMemory;
   busy_ = true;
-  const bool now =
-      services_.budget.Acquire(size, [self = shared_from_this(), ex = TrackedExecutor()] {
-        asio::post(ex, [self] { self->OnMemoryGranted(); });
-      });
+  memoryDeadline_ = Clock::now() + services_.options.memoryWait;
+  const bool now = services_.budget.Acquire(
+      size,
+      [self = shared_from_this(), ex = TrackedExecutor()] {
+        asio::post(ex, [self] {
+          self->OnMemoryGranted();
+          self->Pump();
+        });
+      },
+      memoryTicket_);
   if (now) OnMemoryGranted();
 }
 
@@ -215,6 +231,7 @@ void Session::OnMemoryGranted() {
   state_ = State::kBody;
   body_.clear();
   body_.reserve(expected_);
+  bodyStart_ = Clock::now();
   Reply("354 Send " + std::to_string(expected_) + " bytes.");
 }
 
@@ -227,8 +244,10 @@ void Session::StoreBody() {
   request.body = std::move(body_);
   body_ = {};
   request.done = [self = shared_from_this(), ex = TrackedExecutor()](StoreResult result) {
-    asio::post(ex,
-               [self, result = std::move(result)]() mutable { self->OnStored(std::move(result)); });
+    asio::post(ex, [self, result = std::move(result)]() mutable {
+      self->OnStored(std::move(result));
+      self->Pump();
+    });
   };
   services_.store.Submit(std::move(request));
 }
@@ -238,8 +257,8 @@ void Session::OnStored(StoreResult result) {
   memoryHeld_ = false;
   services_.budget.Release(expected_);
   if (!result.stored) {
-    WriteLog(services_.options.log,
-             peer_ + " user=" + EscapeForLog(user_) + " store failed: " + result.error);
+    WriteLog(services_.options.log, peer_ + " user=" + EscapeForLog(user_, kLoggedNameBytes) +
+                                        " store failed: " + result.error);
   }
   if (done_) return;
   state_ = State::kReady;
@@ -250,32 +269,136 @@ void Session::OnStored(StoreResult result) {
 }
 
 void Session::Reply(std::string text, const char* finalOutcome) {
-  busy_ = true;
   closeOutcome_ = finalOutcome;
   out_ = std::move(text);
-  asio::async_write(socket_, asio::buffer(out_),
+  // A short reply nearly always fits the socket's buffer: write it now, without a round
+  // through the reactor, and wait only for what did not fit.
+  std::error_code ec;
+  const std::size_t sent = socket_.write_some(asio::buffer(out_), ec);
+  if (ec && ec != asio::error::would_block) return Finish("connection error", false);
+  if (sent == out_.size()) return Replied();
+  writing_ = busy_ = true;
+  writeDeadline_ = Clock::now() + services_.options.writeTimeout;
+  asio::async_write(socket_, asio::buffer(out_) + sent,
                     [self = shared_from_this()](std::error_code ec, std::size_t) {
-                      self->busy_ = false;
+                      self->writing_ = self->busy_ = false;
                       if (self->done_) return;
                       if (ec) return self->Finish("connection error", false);
-                      if (self->closeOutcome_) return self->Finish(self->closeOutcome_, true);
+                      self->Replied();
                       self->Pump();
                     });
+}
+
+void Session::Replied() {
+  if (closeOutcome_) return Finish(closeOutcome_, true);
+  const auto now = Clock::now();
+  lineDeadline_ = now + services_.options.idleTimeout;
+  if (RepliesWaiting(socket_.native_handle())) {
+    // The client is not taking its replies: read nothing more from it until it has.
+    draining_ = busy_ = true;
+    writeDeadline_ = now + services_.options.writeTimeout;
+    drainPause_ = kFirstDrainPause;
+    drainCheck_ = now + drainPause_;
+  }
+}
+
+Session::Clock::time_point Session::Deadline() const {
+  if (done_) return lingering_ ? lingerUntil_ : Clock::time_point::max();
+  if (draining_) return std::min(drainCheck_, writeDeadline_);
+  if (writing_) return writeDeadline_;
+  switch (state_) {
+    case State::kVerifying:
+      return loginDeadline_;
+    case State::kWaitingForMemory:
+      return memoryDeadline_;
+    case State::kBody: {
+      // The time by which a body keeping the least rate has brought more than it has.
+      const std::size_t rate = services_.options.minBodyRate;
+      if (rate == 0) return Clock::time_point::max();
+      const auto earned = std::chrono::microseconds(body_.size() * 1000000 / rate);
+      const auto grace = std::min(services_.options.bodyGrace, services_.options.idleTimeout);
+      return bodyStart_ + grace + earned;
+    }
+    case State::kStoring:
+    case State::kDone:
+      return Clock::time_point::max();
+    default:
+      return loggedIn_ ? lineDeadline_ : std::min(lineDeadline_, loginDeadline_);
+  }
+}
+
+void Session::Watch() {
+  // Deadlines move later all the time (every reply); the timer is set again only when one
+  // moves earlier, and otherwise fires early and is set for the deadline then in force.
+  const auto due = Deadline();
+  if (due == Clock::time_point::max() || (timerArmed_ && armedFor_ <= due)) return;
+  timerArmed_ = true;
+  armedFor_ = due;
+  const uint64_t generation = ++timerGeneration_;
+  timer_.expires_at(due);
+  timer_.async_wait([self = shared_from_this(), generation](std::error_code ec) {
+    if (ec || generation != self->timerGeneration_) return;
+    self->timerArmed_ = false;
+    self->OnTimer();
+  });
+}
+
+void Session::OnTimer() {
+  const auto now = Clock::now();
+  if (now < Deadline()) return Watch();
+  if (done_) {
+    std::error_code ignored;
+    socket_.close(ignored);  // lingered long enough
+    return;
+  }
+  if (draining_) {
+    if (!RepliesWaiting(socket_.native_handle())) {
+      draining_ = busy_ = false;
+      return Pump();
+    }
+    if (now >= writeDeadline_) return Finish("write timed out", false);
+    drainPause_ = std::min<Clock::duration>(drainPause_ * 2, kLongestDrainPause);
+    drainCheck_ = now + drainPause_;
+    return Watch();
+  }
+  if (writing_) return Finish("write timed out", false);
+  switch (state_) {
+    case State::kBody:
+      return Finish("body too slow", false);
+    case State::kVerifying:
+      return Finish("login timed out", false);
+    case State::kWaitingForMemory:
+      // False: the bytes were granted a moment ago and the grant is on its way.
+      if (!services_.budget.Cancel(memoryTicket_)) return;
+      busy_ = false;
+      state_ = State::kReady;
+      RefuseHeader("300 Server busy; try again later.", "busy");
+      return Pump();
+    case State::kStoring:
+    case State::kDone:
+      return;
+    default:
+      return Finish(!loggedIn_ && now >= loginDeadline_ ? "login timed out" : "timed out", false);
+  }
 }
 
 void Session::Finish(const char* outcome, bool linger) {
   if (done_) return;
   done_ = true;
+  // A check or a memory wait still queued is taken back: nobody waits for its answer.
+  if (state_ == State::kVerifying) services_.logins.Cancel(loginTicket_);
+  if (state_ == State::kWaitingForMemory) services_.budget.Cancel(memoryTicket_);
   if (memoryHeld_ && state_ != State::kStoring) {
     memoryHeld_ = false;
     services_.budget.Release(expected_);
   }
   state_ = State::kDone;
-  if (counted_) --services_.active;
   WriteLog(services_.options.log,
-           peer_ + " user=" + (user_.empty() ? "-" : EscapeForLog(user_)) + " outcome=" + outcome +
-               " uploads=" + std::to_string(uploads_) + " bytes=" + std::to_string(bytesStored_));
+           peer_ + " user=" + (user_.empty() ? "-" : EscapeForLog(user_, kLoggedNameBytes)) +
+               " outcome=" + outcome + " uploads=" + std::to_string(uploads_) +
+               " bytes=" + std::to_string(bytesStored_));
   ++timerGeneration_;
+  timerArmed_ = false;
   timer_.cancel();
   std::error_code ec;
   if (!linger) {
@@ -286,7 +409,9 @@ void Session::Finish(const char* outcome, bool linger) {
   // a short time passes): closing with unread input would reset the connection and could
   // destroy the reply before the client has read it.
   socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
-  ArmTimer(kLingerTime, true);
+  lingering_ = true;
+  lingerUntil_ = Clock::now() + kLingerTime;
+  Watch();
   Linger();
 }
 

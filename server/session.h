@@ -6,8 +6,7 @@
 //
 //   client                      server
 //   <user name>                 "331 Password, please." (the same for every name)
-//   <password>                  "200 Welcome, <user name>." or "300 Login incorrect."
-//                               (then closes)
+//   <password>                  "200 Welcome, <user name>." or "300 <why>" (then closes)
 //   DATA + <size> (one header)  "354 Send <size> bytes." or "300 <why>"; the client may
 //                               send the header again after a refusal; the sixth refusal
 //                               in a row closes the connection, as the client would send
@@ -16,23 +15,27 @@
 //                               on disk, or "300 Snapshot not stored."
 //   QUIT                        "221 Bye." (then closes)
 //
-// Refused and closed: a header before login, a line over 1024 bytes, a client silent for
-// the idle time, repeated failed logins from one address. A body cut short is never stored.
+// Refused and closed: a header before login, a line over 1024 bytes, a header after the
+// account was removed, a login the gate refuses (login_gate.h). Deadlines (options.h): each
+// line within the idle time of the reply before it, the login as a whole, each reply's
+// departure, and a body's average rate. A client that does not take its replies is read no
+// further until it does. A body cut short is never stored.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
 #include <array>
-#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "server/body_budget.h"
-#include "server/login_guard.h"
+#include "server/connection_table.h"
+#include "server/login_gate.h"
 #include "server/options.h"
-#include "server/password_checker.h"
 #include "server/retention.h"
 #include "server/snapshot_store.h"
 
@@ -44,21 +47,19 @@ class Session;
 struct SessionServices {
   const ServerOptions& options;
   SnapshotStore& store;
-  PasswordChecker& checker;
-  LoginThrottle& throttle;
+  LoginGate& logins;
   BodyBudget& budget;
   Retention& retention;  // says when the disk is too full to take uploads
   // Called from a session's destructor.
   std::function<void(Session*)> forget;
-  // Connections being served (a closing one that only waits for the client to go counts no
-  // more); connections refused for the limit are not counted.
-  std::atomic<std::size_t>& active;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  // `full`: the server has too many connections; the first line gets a refusal.
-  Session(asio::ip::tcp::socket socket, SessionServices& services, bool full);
+  // `place` is the connection's place in the server's count, held until the session ends;
+  // `client` the client's key (client_key.h).
+  Session(asio::ip::tcp::socket socket, SessionServices& services, ConnectionPlace place,
+          std::string client);
   ~Session();
 
   void Start();
@@ -69,6 +70,7 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr int kMaxHeaderRefusals = 6;   // the client sends a header six times
 
  private:
+  using Clock = std::chrono::steady_clock;
   enum class State {
     kUser,
     kPassword,
@@ -79,21 +81,24 @@ class Session : public std::enable_shared_from_this<Session> {
     kWaitingForMemory,
     kBody,
     kStoring,
-    kFull,
     kDone
   };
 
   void Pump();
   void StartRead();
   void HandleLine(std::string line);
+  void CheckPassword(std::string password);
+  void Answered(LoginGate::Answer answer);
   void HandleHeaderSize(const std::string& line);
   void RefuseHeader(std::string text, const char* outcome);
-  void OnVerified(bool ok);
   void OnMemoryGranted();
+  void StoreBody();
   void OnStored(StoreResult result);
   void Reply(std::string text, const char* finalOutcome = nullptr);
-  void ArmTimer(std::chrono::milliseconds after, bool linger);
-  void StoreBody();
+  void Replied();
+  Clock::time_point Deadline() const;
+  void Watch();
+  void OnTimer();
   void Finish(const char* outcome, bool linger);
   void Linger();
   asio::any_io_executor TrackedExecutor();
@@ -101,21 +106,36 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::ip::tcp::socket socket_;
   asio::steady_timer timer_;
   SessionServices& services_;
-  State state_;
-  std::string peer_;     // "127.0.0.1:40312"
-  std::string address_;  // "127.0.0.1"
-  std::string in_;       // bytes received and not yet handled
+  ConnectionPlace place_;
+  const std::string client_;
+  State state_ = State::kUser;
+  std::string peer_;  // "127.0.0.1:40312"
+  std::string in_;    // bytes received and not yet handled
   std::array<char, 16384> chunk_;
-  bool busy_ = false;  // a reply, a verification or a store is in hand
-  bool reading_ = false;
+
+  bool busy_ = false;      // a reply, a check, a memory wait or a store is in hand
+  bool reading_ = false;   // a receive is in hand
+  bool writing_ = false;   // a reply is being written
+  bool draining_ = false;  // waiting for the client to take its replies
   bool done_ = false;
-  bool memoryHeld_ = false;
-  const bool counted_;  // part of services_.active until finished             // the body's bytes
-                        // are taken from the budget
+  bool lingering_ = false;
+  bool loggedIn_ = false;
+  bool memoryHeld_ = false;             // the body's bytes are taken from the budget
   const char* closeOutcome_ = nullptr;  // set when the reply being written is the last
   std::string out_;                     // the reply being written
+
+  // The timer fires at armedFor_, never later than Deadline(); firing early only re-arms.
+  bool timerArmed_ = false;
+  Clock::time_point armedFor_;
   uint64_t timerGeneration_ = 0;
+  Clock::time_point loginDeadline_, lineDeadline_, writeDeadline_, memoryDeadline_;
+  Clock::time_point bodyStart_, drainCheck_, lingerUntil_;
+  Clock::duration drainPause_{};
+
   std::string user_;
+  std::string stamp_;  // the account's stamp at login (PasswordChecker::Stamp)
+  LoginGate::Ticket loginTicket_ = 0;
+  BodyBudget::Ticket memoryTicket_ = 0;
   std::string body_;
   std::size_t expected_ = 0;
   int headerRefusals_ = 0;

@@ -21,7 +21,6 @@
 #include <asio/write.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -32,10 +31,13 @@
 
 #include "server/accounts.h"
 #include "server/body_budget.h"
+#include "server/client_key.h"
+#include "server/connection_table.h"
 #include "server/credentials.h"
 #include "server/data_dir.h"
 #include "server/database.h"
-#include "server/login_guard.h"
+#include "server/login_gate.h"
+#include "server/login_throttle.h"
 #include "server/password_checker.h"
 #include "server/session.h"
 #include "server/snapshot_store.h"
@@ -76,7 +78,7 @@ Harness* harness = nullptr;
 // One client connection and the server's session for it.
 class Connection {
  public:
-  explicit Connection(SessionServices& services) {
+  Connection(SessionServices& services, ConnectionTable& connections) {
     Harness& h = *harness;
     // The fuzzer's timer signal may interrupt a blocking call; it is simply made again (an
     // interrupted connect goes on by itself and is then in progress or done).
@@ -96,8 +98,13 @@ class Connection {
       std::lock_guard lock(h.mutex);
       ++h.sessions;
     }
-    ++services.active;  // as the server counts a connection it accepts
-    auto session = std::make_shared<Session>(std::move(server), services, false);
+    // Counted as the server counts a connection it accepts.
+    const std::string client = ClientKey(server.remote_endpoint().address());
+    ConnectionPlace place;
+    if (connections.Enter(client, place) != ConnectionTable::Refusal::kNone) {
+      Fail("a connection was refused its place");
+    }
+    auto session = std::make_shared<Session>(std::move(server), services, std::move(place), client);
     session_ = session;
     session->Start();
   }
@@ -231,7 +238,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
   }
   h.store = std::make_unique<SnapshotStore>(h.options.dataDir, h.options.maxBatch, 2);
-  h.checker = std::make_unique<PasswordChecker>(h.options.dataDir, 1, h.options.loginCacheTime);
+  h.checker = std::make_unique<PasswordChecker>(h.options.dataDir, h.options.loginCacheTime);
   h.retention = std::make_unique<Retention>(h.options.dataDir, h.options.retention,
                                             *h.options.clock, h.options.log);
   const asio::ip::tcp::endpoint loopback(asio::ip::make_address("127.0.0.1"), 0);
@@ -255,22 +262,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* stream = reinterpret_cast<const char*>(data + 1 + cuts);
   const std::size_t streamBytes = size - 1 - cuts;
 
-  // A fresh throttle and budget: nothing of an earlier input counts.
-  LoginThrottle throttle(harness->options.loginFailureLimit, harness->options.loginFailureWindow);
-  BodyBudget budget(harness->options.maxSize);
-  std::atomic<std::size_t> active{0};
-  SessionServices services{harness->options,
-                           *harness->store,
-                           *harness->checker,
-                           throttle,
-                           budget,
-                           *harness->retention,
-                           [](Session*) {
-                             std::lock_guard lock(harness->mutex);
-                             --harness->sessions;
-                             harness->ended.notify_all();
-                           },
-                           active};
+  // A fresh throttle, gate, budget and connection table: nothing of an earlier input counts.
+  const ServerOptions& options = harness->options;
+  LoginThrottle throttle({options.loginFailureLimit, options.accountFailureLimit,
+                          options.loginFailureWindow, options.throttleEntries});
+  LoginGate logins(throttle, *harness->checker,
+                   {1, options.checksPerClient, options.checksWaiting});
+  BodyBudget budget(options.maxSize);
+  ConnectionTable table(kMostConnections, kMostConnections);
+  SessionServices services{
+      options, *harness->store, logins, budget, *harness->retention, [](Session*) {
+        std::lock_guard lock(harness->mutex);
+        --harness->sessions;
+        harness->ended.notify_all();
+      }};
 
   std::unique_ptr<Connection> connection;
   int connections = 0;
@@ -288,7 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!connection) {
       if (++connections > kMostConnections) break;
-      connection = std::make_unique<Connection>(services);
+      connection = std::make_unique<Connection>(services, table);
     }
     const std::size_t count = std::min(cut, streamBytes - at);
     connection->Send(stream + at, count);

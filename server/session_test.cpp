@@ -151,7 +151,7 @@ TEST(Session, EndsASilentConnection) {
   EXPECT_EQ(client->Receive(), "354 Send 100 bytes.");
   client->Send(std::string(50, 'x'));
   EXPECT_EQ(client->Receive(), "");
-  server.WaitForLog("user=alice outcome=timed out");
+  server.WaitForLog("user=alice outcome=body too slow");
   EXPECT_TRUE(ReadUploads(server.dataDir()).empty());
 }
 
@@ -205,7 +205,8 @@ TEST(Session, ServesManyUploadersAtOnce) {
     clients.emplace_back([&, c] {
       const bool bob = c % 2;
       for (int i = 0; i < kEach; ++i) {
-        auto client = server.Connect();
+        // Four cameras behind each address: logins from one address are counted together.
+        auto client = server.Connect(c % 4);
         client->Exchange(bob ? "bob smith/.." : "alice");
         client->Exchange(bob ? "secret2" : "secret1");
         replies[c].push_back(Upload(*client, PseudoRandomBytes(3000 + c, c * 100 + i)));
@@ -228,32 +229,43 @@ TEST(Session, ServesManyUploadersAtOnce) {
   }
 }
 
-TEST(Session, RefusesConnectionsBeyondTheLimit) {
-  TestServer server([](ServerOptions& o) { o.maxConnections = 1; });
+TEST(Session, RefusesConnectionsBeyondTheLimitAtOnce) {
+  TestServer server([](ServerOptions& o) { o.maxConnections = 2; });
   testing::AddUser(server.dataDir(), "alice", "secret1");
+  // Connections count from the moment they are accepted, before their first line.
+  auto idle = server.Connect();
   auto first = server.LogIn("alice", "secret1");
-  auto second = server.Connect();
-  EXPECT_EQ(second->Exchange("alice"), "300 Too many connections; try again later.");
-  EXPECT_EQ(second->Receive(), "");
-  EXPECT_EQ(first->Exchange("QUIT"), "221 Bye.");
-  EXPECT_EQ(first->Receive(), "");
-  server.WaitForLog("user=alice outcome=ok");
-  // The place is free again once the first connection is gone.
+  auto refused = server.Connect();
+  EXPECT_EQ(refused->Receive(), "300 Too many connections; try again later.");
+  EXPECT_EQ(refused->Receive(), "");
+  EXPECT_EQ(server.server().connections().Total(), 2u);
+  server.WaitForLog("outcome=server full (2 connections)");
+  // The camera's client sends its user name first and takes the refusal as its reply.
+  auto camera = server.Connect();
+  EXPECT_EQ(camera->Exchange("alice"), "300 Too many connections; try again later.");
+
+  // The place is free again once a connection is gone.
+  idle.reset();
+  ASSERT_TRUE(server.server().connections().WaitUntilAtMost(1, std::chrono::seconds(10)));
   EXPECT_EQ(server.Connect()->Exchange("alice"), "331 Password, please.");
+  EXPECT_EQ(first->Exchange("QUIT"), "221 Bye.");
 }
 
 TEST(Session, AnswersAWaitingHeaderOnceMemoryIsFree) {
-  // Budget for one body at a time: the second header is answered once the first body is
-  // stored and its bytes given back.
+  // Budget for one body at a time: a second header waits for the first body to be stored
+  // and its bytes given back, or for a while only, and is then refused.
   TestServer server([](ServerOptions& o) {
     o.maxSize = 4000;
     o.bodyBudget = 4000;
+    o.memoryWait = std::chrono::milliseconds(200);
   });
   testing::AddUser(server.dataDir(), "alice", "secret1");
   auto first = server.LogIn("alice", "secret1");
   auto second = server.LogIn("alice", "secret1");
   first->Send("DATA\n4000\n");
   EXPECT_EQ(first->Receive(), "354 Send 4000 bytes.");
+  EXPECT_EQ(second->Exchange("DATA\n4000"), "300 Server busy; try again later.");
+  // The camera sends its header again; it is answered once the first body is stored.
   second->Send("DATA\n4000\n");
   first->Send(PseudoRandomBytes(4000, 1));
   EXPECT_TRUE(first->Receive().starts_with("250 Stored"));

@@ -83,10 +83,11 @@ void RemoveStaleTemporaries(const fs::path& dataDir) {
 }
 
 SnapshotStore::SnapshotStore(const fs::path& dataDir, std::size_t maxBatch, int syncThreads,
-                             EventSettings events)
+                             EventSettings events, DiskCalls disk)
     : dataDir_(dataDir),
       maxBatch_(maxBatch ? maxBatch : 1),
       events_(events),
+      disk_(disk),
       syncPool_(static_cast<std::size_t>(syncThreads > 0 ? syncThreads : 1)),
       db_(dataDir / Database::kFileName, events.gap),
       insert_(db_.handle(),
@@ -182,11 +183,15 @@ void SnapshotStore::NameFile(Item& item) {
   item.folder = dataDir_ / "snapshots" / folderName;
   std::unique_lock lock(foldersMutex_);
   if (!knownFolders_.contains(folderName)) {
-    std::error_code ec;
-    if (fs::create_directory(item.folder, ec)) {
-      if (!SyncDirectory(dataDir_ / "snapshots")) return item.Fail(ErrnoText("sync snapshots"));
-    } else if (ec) {
-      return item.Fail("cannot create " + item.folder.string() + ": " + ec.message());
+    try {
+      MakePrivateFolder(item.folder);
+    } catch (const fs::filesystem_error& e) {
+      return item.Fail(e.what());
+    }
+    // The folder's name is durable once snapshots/ is synced with it inside, whether this
+    // upload made the folder or an earlier one did and then failed to sync it.
+    if (!SyncDirectory(dataDir_ / "snapshots", disk_)) {
+      return item.Fail(ErrnoText("sync snapshots"));
     }
     knownFolders_.insert(folderName);
   }
@@ -205,13 +210,13 @@ void SnapshotStore::NameFile(Item& item) {
 }
 
 void SnapshotStore::WriteFile(Item& item) {
-  item.fd = ::open(item.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  item.fd = CreatePrivateFile(item.temp);
   if (item.fd < 0) {
     item.temp.clear();
     return item.Fail(ErrnoText("cannot create the snapshot file"));
   }
   if (!WriteAll(item.fd, item.request.body)) return item.Fail(ErrnoText("cannot write"));
-  if (::fdatasync(item.fd) != 0) return item.Fail(ErrnoText("cannot sync"));
+  if (disk_.fdatasync(item.fd) != 0) return item.Fail(ErrnoText("cannot sync"));
   ::close(item.fd);
   item.fd = -1;
   item.result.sha256 = Sha256Hex(item.request.body);
@@ -230,7 +235,7 @@ void SnapshotStore::Commit(std::deque<std::unique_ptr<Item>>& batch) {
     item->temp.clear();
     folders[item->folder] = false;
   }
-  for (auto& [folder, synced] : folders) synced = SyncDirectory(folder);
+  for (auto& [folder, synced] : folders) synced = SyncDirectory(folder, disk_);
   for (auto& item : batch) {
     if (item->ok && !folders[item->folder]) item->Fail(ErrnoText("cannot sync the folder"));
   }

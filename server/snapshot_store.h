@@ -36,6 +36,7 @@
 
 #include "server/clock.h"
 #include "server/database.h"
+#include "server/disk.h"
 #include "server/event_hub.h"
 #include "server/events.h"
 
@@ -69,7 +70,7 @@ class SnapshotStore {
   // the events left open and starts the writer thread. Throws std::runtime_error when the
   // database cannot be opened.
   SnapshotStore(const std::filesystem::path& dataDir, std::size_t maxBatch, int syncThreads = 16,
-                EventSettings events = {});
+                EventSettings events = {}, DiskCalls disk = {});
   ~SnapshotStore();
   SnapshotStore(const SnapshotStore&) = delete;
   SnapshotStore& operator=(const SnapshotStore&) = delete;
@@ -83,7 +84,7 @@ class SnapshotStore {
   struct Item;
   void Run();
   void NameFile(Item& item);
-  static void WriteFile(Item& item);
+  void WriteFile(Item& item);
   void Commit(std::deque<std::unique_ptr<Item>>& batch);
   std::vector<Notice> InsertRows(std::deque<std::unique_ptr<Item>>& batch);
   void CloseDueEvents();
@@ -91,13 +92,14 @@ class SnapshotStore {
   const std::filesystem::path dataDir_;
   const std::size_t maxBatch_;
   const EventSettings events_;
+  const DiskCalls disk_;
   asio::thread_pool syncPool_;  // stage 1
   Database db_;                 // used by the commit thread only
   Statement insert_;
   EventBook book_;  // the commit thread's
 
   std::mutex foldersMutex_;
-  std::set<std::string> knownFolders_;  // user folders known to exist
+  std::set<std::string> knownFolders_;  // user folders known to exist and synced into snapshots/
   std::atomic<uint64_t> counter_{0};    // makes file names unique
 
   std::mutex mutex_;

@@ -2,7 +2,9 @@
 #include "server/snapshot_store.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +89,39 @@ TEST(SnapshotStore, ReportsAFailureAndKeepsNothingOfIt) {
   const auto rows = ReadUploads(dir.path());
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].user, "carl");
+}
+
+// Syncs of snapshots/ seen, the first of which fails as a full or failing disk would.
+std::atomic<int> snapshotsSyncs{0};
+int FailFirstSnapshotsSync(int fd) {
+  char path[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+  if (n > 0 && std::string(path, static_cast<std::size_t>(n)).ends_with("/snapshots") &&
+      snapshotsSyncs++ == 0) {
+    errno = EIO;
+    return -1;
+  }
+  return ::fsync(fd);
+}
+
+TEST(SnapshotStore, SyncsANewFolderIntoSnapshotsEvenAfterAFailedFirstSync) {
+  TempDir dir;
+  PrepareDataDir(dir.path());
+  Results results;
+  SnapshotStore store(dir.path(), 4, 2, {}, DiskCalls{FailFirstSnapshotsSync, ::fdatasync});
+  store.Submit({"alice", "127.0.0.1:1", "first", results.Sink()});
+  const StoreResult first = results.WaitFor(1)[0];
+  EXPECT_FALSE(first.stored);
+  EXPECT_NE(first.error.find("sync snapshots"), std::string::npos);
+  // The folder exists now, but its name may not be on disk: the next upload syncs it in.
+  store.Submit({"alice", "127.0.0.1:1", "second", results.Sink()});
+  const StoreResult second = results.WaitFor(2)[1];
+  EXPECT_TRUE(second.stored) << second.error;
+  EXPECT_EQ(snapshotsSyncs, 2);
+  store.Submit({"alice", "127.0.0.1:1", "third", results.Sink()});
+  results.WaitFor(3);
+  EXPECT_EQ(snapshotsSyncs, 2);  // once synced, never again
+  EXPECT_EQ(ReadUploads(dir.path()).size(), 2u);
 }
 
 TEST(SnapshotStore, RemovesTemporariesLeftBehindAndRefusesWorkAfterStop) {

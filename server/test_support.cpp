@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "server/accounts.h"
 #include "server/credentials.h"
@@ -38,9 +39,12 @@ std::string TestAddress(int variant) {
          std::to_string(pid & 255);
 }
 
-Client::Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress)
+Client::Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress,
+               int receiveBuffer)
     : socket_(io_) {
   socket_.open(asio::ip::tcp::v4());
+  // Before connecting, so that the window offered to the server is small from the start.
+  if (receiveBuffer > 0) socket_.set_option(asio::socket_base::receive_buffer_size(receiveBuffer));
   socket_.bind(asio::ip::tcp::endpoint(asio::ip::make_address(sourceAddress), 0));
   socket_.set_option(asio::ip::tcp::no_delay(true));
   // A silent server fails the test instead of hanging it.
@@ -70,21 +74,44 @@ std::string Client::LocalAddress() const {
   return local.address().to_string() + ":" + std::to_string(local.port());
 }
 
+bool Client::ClosedByServer() {
+  char byte;
+  const ssize_t n = ::recv(socket_.native_handle(), &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+bool Client::TrickleUntilClosed(const std::string& bytes, std::chrono::milliseconds pause) {
+  for (char byte : bytes) {
+    if (ClosedByServer() || ::send(socket_.native_handle(), &byte, 1, MSG_NOSIGNAL) != 1) {
+      return true;
+    }
+    // The pace of a slow client, the very thing under test.
+    std::this_thread::sleep_for(pause);
+  }
+  return ClosedByServer();
+}
+
 std::string Upload(Client& client, const std::string& body) {
   client.Send("DATA\n" + std::to_string(body.size()) + "\n");
   const std::string ready = client.Receive();
-  EXPECT_EQ(ready, "354 Send " + std::to_string(body.size()) + " bytes.");
+  if (ready != "354 Send " + std::to_string(body.size()) + " bytes.") return ready;
   for (std::size_t at = 0; at < body.size(); at += 1024) client.Send(body.substr(at, 1024));
   return client.Receive();
 }
 
-void AddUser(const fs::path& dataDir, const std::string& name, const std::string& password) {
+void AddUser(const fs::path& dataDir, const std::string& name, const std::string& password,
+             HashCost cost) {
   PrepareDataDir(dataDir);
   Database db(dataDir / Database::kFileName);
   Accounts accounts(db);
-  if (!accounts.Add(name, HashPassword(password, HashCost::kMinimal))) {
+  if (!accounts.Add(name, HashPassword(password, cost))) {
     throw std::runtime_error("user exists: " + name);
   }
+}
+
+void RemoveUser(const fs::path& dataDir, const std::string& name) {
+  Database db(dataDir / Database::kFileName);
+  if (!Accounts(db).Remove(name)) throw std::runtime_error("no user " + name);
 }
 
 TestServer::TestServer(const std::function<void(ServerOptions&)>& adjust) {

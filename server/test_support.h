@@ -5,6 +5,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "server/credentials.h"
 #include "server/event_hub.h"
 #include "server/options.h"
 #include "server/server.h"
@@ -37,7 +39,10 @@ std::string TestAddress(int variant = 0);
 // A blocking TCP client bound to a chosen source address.
 class Client {
  public:
-  Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress);
+  // `receiveBuffer`: the socket's receive buffer in bytes (0: the system's default), small
+  // for a client that stops reading early.
+  Client(const asio::ip::tcp::endpoint& server, const std::string& sourceAddress,
+         int receiveBuffer = 0);
   // Sends all bytes.
   void Send(const std::string& bytes);
   // One receive of at most 1024 bytes, like the camera's client; "" when the server closed
@@ -47,6 +52,12 @@ class Client {
   std::string Exchange(const std::string& line);
   // The client's own address, "127.x.y.z:port".
   std::string LocalAddress() const;
+  // True once the server has closed the connection (without waiting).
+  bool ClosedByServer();
+  // Sends `bytes` one at a time, `pause` apart, until all are sent or the server closes
+  // the connection; true when it closed it.
+  bool TrickleUntilClosed(const std::string& bytes, std::chrono::milliseconds pause);
+  int Handle() { return socket_.native_handle(); }
 
  private:
   asio::io_context io_;
@@ -54,12 +65,15 @@ class Client {
 };
 
 // Sends a snapshot the way the camera does (one header, then the body in 1024-byte sends)
-// and returns the reply to the body.
+// and returns the reply to the body, or the refusal of the header.
 std::string Upload(Client& client, const std::string& body);
 
-// Adds an account with the cheapest hash, straight into the data directory's database.
+// Adds an account, with the cheapest hash unless told, straight into the data directory's
+// database.
 void AddUser(const std::filesystem::path& dataDir, const std::string& name,
-             const std::string& password);
+             const std::string& password, HashCost cost = HashCost::kMinimal);
+// Removes an account the way `user remove` does.
+void RemoveUser(const std::filesystem::path& dataDir, const std::string& name);
 
 // An in-process server on this test's own loopback address, with a data directory of its
 // own and a log that tests can wait on.

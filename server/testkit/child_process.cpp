@@ -16,10 +16,20 @@ extern char** environ;
 namespace corvantis::server::testkit {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& environment) {
+                           const std::vector<std::string>& environment, Input input) {
   int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC) ||
-      pipe2(stop_[kOutput], O_CLOEXEC) || pipe2(stop_[kErrors], O_CLOEXEC)) {
+  if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC) || pipe2(stop_[kOutput], O_CLOEXEC) ||
+      pipe2(stop_[kErrors], O_CLOEXEC)) {
+    throw std::runtime_error("pipe2 failed");
+  }
+  if (input == Input::kTerminal) {
+    in[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (in[1] < 0 || grantpt(in[1]) || unlockpt(in[1])) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    in[0] = open(ptsname(in[1]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (in[0] < 0) throw std::runtime_error("cannot open the pseudo-terminal");
+  } else if (pipe2(in, O_CLOEXEC)) {
     throw std::runtime_error("pipe2 failed");
   }
   // A program that exits before reading its input must not end the test with SIGPIPE.
@@ -85,7 +95,6 @@ void ChildProcess::StopReading(Stream stream) {
 }
 
 void ChildProcess::Read(Stream stream, int fd) {
-  std::string partial;
   char chunk[4096];
   pollfd watched[2] = {{fd, POLLIN, 0}, {stop_[stream][0], POLLIN, 0}};
   for (;;) {
@@ -97,8 +106,9 @@ void ChildProcess::Read(Stream stream, int fd) {
     const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    partial.append(chunk, static_cast<std::size_t>(n));
     std::lock_guard lock(mutex_);
+    std::string& partial = unended_[stream];
+    partial.append(chunk, static_cast<std::size_t>(n));
     for (std::size_t lf; (lf = partial.find('\n')) != std::string::npos;) {
       lines_[stream].push_back(partial.substr(0, lf));
       partial.erase(0, lf + 1);
@@ -107,7 +117,8 @@ void ChildProcess::Read(Stream stream, int fd) {
   }
   close(fd);
   std::lock_guard lock(mutex_);
-  if (!partial.empty()) lines_[stream].push_back(partial);
+  if (!unended_[stream].empty()) lines_[stream].push_back(std::move(unended_[stream]));
+  unended_[stream].clear();
   ended_[stream] = true;
   changed_.notify_all();
 }
@@ -147,6 +158,15 @@ std::optional<std::string> ChildProcess::WaitForLine(Stream stream, const std::s
       },
       timeout);
   return found;
+}
+
+bool ChildProcess::WaitForPrompt(Stream stream, const std::string& prompt,
+                                 std::chrono::seconds timeout) {
+  std::unique_lock lock(mutex_);
+  bool shown = false;
+  changed_.wait_for(lock, timeout,
+                    [&] { return (shown = unended_[stream].ends_with(prompt)) || ended_[stream]; });
+  return shown;
 }
 
 bool ChildProcess::WaitUntil(Stream stream,

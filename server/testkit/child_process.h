@@ -20,12 +20,15 @@ namespace corvantis::server::testkit {
 class ChildProcess {
  public:
   enum Stream { kOutput = 0, kErrors = 1 };
+  // What the program reads from: a pipe, or a terminal (a pseudo-terminal) as a person types.
+  enum class Input { kPipe, kTerminal };
 
   // Starts argv[0] (a path) with `argv` and the test's environment plus `environment`
   // ("NAME=value"); SIGPIPE has its default action in the child. Throws std::runtime_error
   // when it cannot be started.
   explicit ChildProcess(const std::vector<std::string>& argv,
-                        const std::vector<std::string>& environment = {});
+                        const std::vector<std::string>& environment = {},
+                        Input input = Input::kPipe);
   // Kills the program (SIGKILL) if it still runs, and waits for it.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -44,6 +47,10 @@ class ChildProcess {
   // the stream ends or the time passes first.
   std::optional<std::string> WaitForLine(Stream stream, const std::string& text,
                                          std::chrono::seconds timeout = std::chrono::seconds(20));
+  // Waits until the line of `stream` not yet ended by a line feed ends with `prompt`; false
+  // when the stream ends or the time passes first.
+  bool WaitForPrompt(Stream stream, const std::string& prompt,
+                     std::chrono::seconds timeout = std::chrono::seconds(20));
   // Waits until `done` holds for the lines of `stream` so far (called under a lock, each
   // time lines come); false when the stream ends or the time passes first.
   bool WaitUntil(Stream stream, const std::function<bool(const std::vector<std::string>&)>& done,
@@ -65,6 +72,7 @@ class ChildProcess {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> lines_[2];
+  std::string unended_[2];  // per stream, what came after its last line feed
   bool ended_[2] = {false, false};
   std::size_t nextOutput_ = 0;
   std::thread readers_[2];
