@@ -41,7 +41,7 @@ void LogDialogLocked(const DialogData& data, std::string event) {
 }
 
 LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   Window* w = FindWindowLocked(window);
   DialogData* data = w && w->dialog ? w->dialog.get() : nullptr;
   if (!data) {
@@ -108,7 +108,7 @@ LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DLGPROC procedure = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(window);
     if (data && (data->initialised || message == WM_INITDIALOG)) procedure = data->procedure;
   }
@@ -195,7 +195,7 @@ HWND Control(HWND dialog, int id, int templateId) {
 }
 
 void Log(HWND dialog, std::string event) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   if (DialogData* data = DialogLocked(dialog)) LogDialogLocked(*data, std::move(event));
 }
 
@@ -236,7 +236,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
     case DialogAction::kEnter: {
       int id = IDOK;
       {
-        std::lock_guard lock(S().mutex);
+        std::lock_guard lock(M().mutex);
         Window* w = FindWindowLocked(dialog);
         for (HWND child : w ? w->children : std::vector<HWND>{}) {
           Window* c = FindWindowLocked(child);
@@ -272,7 +272,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       break;
     }
     case DialogAction::kCapture: {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       DialogData* data = DialogLocked(dialog);
       if (data && data->record < S().dialogRecords.size()) {
         S().dialogRecords[data->record].captured.push_back(SnapshotLocked(dialog));
@@ -288,7 +288,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
 }
 
 bool Ended(HWND dialog) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   DialogData* data = DialogLocked(dialog);
   return !data || data->ended;
 }
@@ -304,7 +304,7 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
   DialogAction action;
   int templateId;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (!data || data->actions.empty()) return false;
     action = data->actions.front();
@@ -313,7 +313,7 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
   }
   if (action.kind == DialogAction::kWaitUntil) {
     bool ready = !action.predicate || action.predicate();
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (ready) {
       if (data && !data->actions.empty()) data->actions.pop_front();
@@ -394,29 +394,29 @@ DialogAction CallInDialog(std::function<void(HWND)> call) {
 }
 
 void ScriptDialog(int templateId, std::vector<DialogAction> actions) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.push_back({false, templateId, "", std::move(actions)});
   WakeAllLocked();
 }
 
 void ScriptDialog(const std::string& caption, std::vector<DialogAction> actions) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.push_back({true, 0, caption, std::move(actions)});
   WakeAllLocked();
 }
 
 size_t PendingDialogScripts() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().dialogScripts.size();
 }
 
 void ClearDialogScripts() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.clear();
 }
 
 std::vector<DialogRecord> DialogRecords() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().dialogRecords;
 }
 
@@ -455,7 +455,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   // The outer size holds the client area inside the frame and the caption bar.
   RECT client{};
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window probe;
     probe.style = style;
     probe.exStyle = (dialog->style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0;
@@ -498,7 +498,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
     if (control.controlClass == ControlClass::kComboBox) {
       SetWindowTextA(child, "");
     }
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* c = FindWindowLocked(child);
     c->dialog = controlData;
     c->id = control.id;
@@ -506,7 +506,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   std::string what = "the modal loop of dialog " + std::to_string(dialog->id);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* w = FindWindowLocked(window);
     w->dialog = data;
     DialogRecord record;
@@ -533,7 +533,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   LRESULT focus =
       SendMessageA(window, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     LogDialogLocked(*data, "init " + std::to_string(focus));
     if (focus && firstTabStop) {
       if (Window* c = FindWindowLocked(firstTabStop)) {
@@ -544,7 +544,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   if (!Ended(window)) ShowWindow(window, SW_SHOW);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     S().dialogRecords[data->record].initial = SnapshotLocked(window);
   }
   LoopContext context;
@@ -563,7 +563,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   INT_PTR result;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogRecord& record = S().dialogRecords[data->record];
     record.final = SnapshotLocked(window);
     record.ended = data->ended;
@@ -587,7 +587,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
 
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (!data) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -603,7 +603,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
 }
 
 HWND GetDlgItem(HWND dialog, int id) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* w = FindWindowLocked(dialog);
   if (!w) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);

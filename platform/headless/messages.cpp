@@ -13,6 +13,12 @@
 
 namespace headless {
 namespace internal {
+
+State& S() {
+  static State* state = new State;
+  return *state;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -27,7 +33,7 @@ struct QueueGuard {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueGuard() {
     if (!queue) return;
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     queue->alive = false;
     for (auto& sent : queue->sent) sent->done = true;
     queue->sent.clear();
@@ -91,7 +97,7 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   }
   HWND paint = nullptr;
   uint64_t first = UINT64_MAX;
-  S().windows.ForEach([&](uint64_t value, const Window& w) {
+  M().windows.ForEach([&](uint64_t value, const Window& w) {
     if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
     if (!VisibleLocked(w)) return;
     if (value < first) {
@@ -165,7 +171,7 @@ void WakeAllLocked() {
 }
 
 bool RunSentMessages() {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   bool any = false;
   while (RunOneSent(lock, queue)) any = true;
@@ -174,7 +180,7 @@ bool RunSentMessages() {
 
 bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
                  const LoopContext& context) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   std::string waitingFor;
   Clock::time_point deadline{};
@@ -297,7 +303,7 @@ using namespace internal;
 namespace {
 
 void AddStep(ScriptStep step) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().script.push_back(std::move(step));
   WakeAllLocked();
 }
@@ -364,32 +370,32 @@ void ScriptCall(std::function<void()> call) {
 }
 
 size_t PendingScriptSteps() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().script.size();
 }
 
 void ClearScript() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().script.clear();
 }
 
 void SetWaitLimit(uint64_t milliseconds) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().waitLimitMs = milliseconds;
 }
 
 void SetBlockingWaitHook(std::function<void()> hook) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().blockingWaitHook = std::move(hook);
 }
 
 void Wake() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   WakeAllLocked();
 }
 
 bool PumpUntil(std::function<bool()> predicate) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   auto deadline = WaitDeadline();
   for (;;) {
@@ -422,7 +428,7 @@ namespace {
 // Hands a message (or a job) to the window's thread and waits for its result.
 LRESULT SendAcross(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
                    std::function<LRESULT()> job) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -464,7 +470,7 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue* queue;
   if (!handle) {
     queue = &OwnQueueLocked();
@@ -486,7 +492,7 @@ BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   queue.quit = true;
   queue.quitCode = exitCode;
@@ -512,7 +518,7 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   while (RunOneSent(lock, queue)) {
   }
@@ -535,7 +541,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     return WAIT_FAILED;
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   for (;;) {
     uint64_t generation = S().generation;
@@ -591,7 +597,7 @@ LRESULT DispatchMessageA(const MSG* message) {
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   if (window) {
     Window* w = FindWindowLocked(window);
     if (!w) {
@@ -619,7 +625,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   auto& timers = S().timers;
   auto it = std::find_if(timers.begin(), timers.end(),
                          [&](const Timer& t) { return t.window == window && t.id == id; });

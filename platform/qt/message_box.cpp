@@ -28,13 +28,13 @@ QMessageBox::Icon IconOf(UINT type) {
 int ShowBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   QWidget* parent = nullptr;
   if (owner) {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(owner);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return 0;
     }
-    if (window->outer) parent = window->outer->window();
+    if (window->peer->outer) parent = window->peer->outer->window();
   }
   QMessageBox box(IconOf(type), QString::fromLocal8Bit(caption ? caption : "Error"),
                   QString::fromLocal8Bit(text ? text : ""), QMessageBox::Ok, parent);

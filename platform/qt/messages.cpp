@@ -62,7 +62,7 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   }
   HWND paint = nullptr;
   uint64_t first = UINT64_MAX;
-  S().windows.ForEach([&](uint64_t value, const Window& w) {
+  M().windows.ForEach([&](uint64_t value, const Window& w) {
     if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
     for (const Window* v = &w; v;
          v = (v->style & WS_CHILD) ? FindWindowLocked(v->parent) : nullptr) {
@@ -119,14 +119,14 @@ bool RunCrossThreadCalls() {
   for (;;) {
     std::shared_ptr<CrossThreadCall> call;
     {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (S().calls.empty()) return any;
       call = S().calls.front();
       S().calls.pop_front();
     }
     call->run();
     any = true;
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     call->done = true;
     S().callDone.notify_all();
   }
@@ -140,7 +140,7 @@ bool RunOnWindowThread(const std::function<void()>& run) {
   if (!QCoreApplication::instance()) return false;
   auto call = std::make_shared<CrossThreadCall>();
   call->run = run;
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   S().calls.push_back(call);
   lock.unlock();
   WakeWindowThread();
@@ -157,7 +157,7 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
     if (windowThread && RunCrossThreadCalls()) continue;
     if (context.done && context.done()) return false;
     {
-      std::unique_lock lock(S().mutex);
+      std::unique_lock lock(M().mutex);
       ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
       if (TakeReadyLocked(queue, out, filterWindow, filterMin, filterMax)) return true;
       if (queue.quit && !context.modal) {
@@ -221,7 +221,7 @@ using namespace qtbackend::internal;
 
 LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -237,7 +237,7 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     ThreadQueue* queue;
     if (!handle) {
       queue = &QueueLocked(std::this_thread::get_id());
@@ -258,7 +258,7 @@ BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void PostQuitMessage(int exitCode) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
     queue.quit = true;
     queue.quitCode = exitCode;
@@ -306,7 +306,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
     return 0;
   }
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     if (window) {
       Window* w = FindWindowLocked(window);
       if (!w) {
@@ -320,7 +320,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
   UINT interval = std::max<UINT>(milliseconds, 10);  // the platform's shortest period
   QTimer* timer = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     for (Timer& existing : S().timers) {
       if (existing.window == window && existing.id == id) timer = existing.timer;
     }
@@ -328,7 +328,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
   if (!timer) {
     timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, [window, id] {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (window && !FindWindowLocked(window)) return;
       ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
       for (const MSG& m : queue.posted) {
@@ -336,7 +336,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
       }
       queue.posted.push_back(MakeMessage(window, WM_TIMER, id, 0));
     });
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     S().timers.push_back({window, id, timer});
   }
   timer->start(static_cast<int>(interval));
@@ -353,7 +353,7 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   }
   QTimer* timer = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     auto& timers = S().timers;
     auto it = std::find_if(timers.begin(), timers.end(),
                            [&](const Timer& t) { return t.window == window && t.id == id; });
@@ -382,7 +382,7 @@ namespace {
 // Told on every thread that ends: waits for threads (MsgWaitForMultipleObjects) look again.
 void WakeOnThreadEnd() {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     for (auto& [id, queue] : S().queues) queue->wake.notify_all();
   }
   WakeWindowThread();
@@ -401,7 +401,7 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
     RunCrossThreadCalls();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
   MSG found;
   if (TakeReadyLocked(queue, &found, window, filterMin, filterMax)) {
@@ -441,7 +441,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   }
   for (;;) {
     // Checked under the lock that the end of a thread takes to wake the waiters.
-    std::unique_lock lock(S().mutex);
+    std::unique_lock lock(M().mutex);
     for (DWORD i = 0; i < count; ++i) {
       DWORD state = WaitForSingleObject(handles[i], 0);
       if (state == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;
