@@ -575,16 +575,6 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   return result;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
-                        LPARAM initParam) {
-  const platform::DialogTemplate* dialog = platform::FindDialogTemplate(templateName);
-  if (!dialog) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return -1;
-  }
-  return DialogBoxIndirectParamA(instance, dialog, owner, procedure, initParam);
-}
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   {
     std::lock_guard lock(M().mutex);
@@ -600,38 +590,4 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   }
   ShowWindow(dialog, SW_HIDE);
   return TRUE;
-}
-
-HWND GetDlgItem(HWND dialog, int id) {
-  std::lock_guard lock(M().mutex);
-  Window* w = FindWindowLocked(dialog);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  for (HWND child : w->children) {
-    Window* c = FindWindowLocked(child);
-    if (c && c->id == id) return child;
-  }
-  SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-  return nullptr;
-}
-
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) {
-    if (text && maxCount > 0) text[0] = '\0';
-    return 0;
-  }
-  return static_cast<UINT>(GetWindowTextA(control, text, maxCount));
-}
-
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SetWindowTextA(control, text) : FALSE;
-}
-
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SendMessageA(control, message, wParam, lParam) : 0;
 }

@@ -72,17 +72,6 @@ QWidget* ControlWidget(HWND control) {
 }
 
 // The control of a dialog with the given id, or null.
-HWND FindControl(HWND dialog, int id) {
-  std::lock_guard lock(M().mutex);
-  Window* window = FindWindowLocked(dialog);
-  if (!window) return nullptr;
-  for (HWND child : window->children) {
-    Window* c = FindWindowLocked(child);
-    if (c && c->id == id) return child;
-  }
-  return nullptr;
-}
-
 // The dialog's default push button id (IDOK when it has none).
 int DefaultButtonId(HWND dialog) {
   std::lock_guard lock(M().mutex);
@@ -532,17 +521,6 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE, const platform::DialogTemplate* dialo
   return result;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
-                        LPARAM initParam) {
-  const platform::DialogTemplate* dialog = platform::FindDialogTemplate(templateName);
-  if (!dialog) {
-    SetLastError(platform::InstalledResources() ? ERROR_RESOURCE_NAME_NOT_FOUND
-                                                : ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return -1;
-  }
-  return DialogBoxIndirectParamA(instance, dialog, owner, procedure, initParam);
-}
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   std::shared_ptr<DialogData> data;
   {
@@ -558,33 +536,4 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   }
   WakeWindowThread();
   return TRUE;
-}
-
-HWND GetDlgItem(HWND dialog, int id) {
-  if (!IsWindow(dialog)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  HWND control = FindControl(dialog, id);
-  if (!control) SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-  return control;
-}
-
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) {
-    if (text && maxCount > 0) text[0] = '\0';
-    return 0;
-  }
-  return static_cast<UINT>(GetWindowTextA(control, text, maxCount));
-}
-
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SetWindowTextA(control, text) : FALSE;
-}
-
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SendMessageA(control, message, wParam, lParam) : 0;
 }

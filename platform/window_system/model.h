@@ -105,6 +105,9 @@ bool VisibleLocked(const Window& window);
 // window is disabled.
 bool TakesInputLocked(const Window& window);
 
+// The control of `id` among the dialog's children, or null (no error is set).
+HWND FindControl(HWND dialog, int id);
+
 // Calls the window's procedure on the calling thread (0 for a stale handle).
 LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
