@@ -17,9 +17,20 @@ bool OnDisplayThread() {
   return true;
 }
 
-bool RunOnDisplayThread(const std::function<void()>& call) {
-  call();
-  return true;
+// A window's changes are made by any thread; what runs on a window's thread (a box it owns)
+// is sent there as a message.
+bool RunOnThreadOf(HWND window, const std::function<void()>& call) {
+  if (!window) {
+    call();
+    return true;
+  }
+  bool ran = false;
+  RunOnWindowThread(window, [&] {
+    call();
+    ran = true;
+    return LRESULT{0};
+  });
+  return ran;
 }
 
 void ThreadOwnsWindowsLocked() {
@@ -53,10 +64,6 @@ void ShowMenuState(HMENU) {}
 void ScreenSize(int* width, int* height) {
   *width = 1024;
   *height = 768;
-}
-
-uint64_t Now() {
-  return headless::Now();
 }
 
 }  // namespace window_system::display

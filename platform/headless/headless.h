@@ -14,30 +14,13 @@
 
 namespace headless {
 
-// One message box as it was asked for.
-struct BoxRecord {
-  HWND owner;
-  std::string caption;
-  std::string text;
-  UINT flags;
-  std::thread::id thread;
-  uint64_t time;  // virtual milliseconds when it was shown
-};
-
-// One tone.
-struct BeepRecord {
-  DWORD frequency;
-  DWORD duration;
-  std::thread::id thread;
-  uint64_t time;  // virtual milliseconds when it started
-};
-
-// Every box shown so far, oldest first.
-std::vector<BoxRecord> Boxes();
-// Every beep so far, oldest first.
-std::vector<BeepRecord> Beeps();
-// Forgets the logged boxes and beeps.
-void ClearLogs();
+// Every box and beep shown so far, and forgetting them (see
+// platform/window_system/record.h).
+using window_system::BeepRecord;
+using window_system::Beeps;
+using window_system::Boxes;
+using window_system::BoxRecord;
+using window_system::ClearLogs;
 
 // The answer of the next box that has no handler; boxes answer IDOK when the queue is empty.
 void QueueBoxAnswer(int answer);

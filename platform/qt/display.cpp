@@ -47,7 +47,8 @@ bool OnDisplayThread() {
   return OnWindowThread();
 }
 
-bool RunOnDisplayThread(const std::function<void()>& call) {
+// Every window lives on the window thread.
+bool RunOnThreadOf(HWND, const std::function<void()>& call) {
   return RunOnWindowThread(call);
 }
 
@@ -109,10 +110,6 @@ void ScreenSize(int* width, int* height) {
   }
   *width = screenWidth.load();
   *height = screenHeight.load();
-}
-
-uint64_t Now() {
-  return GetTickCount();
 }
 
 }  // namespace window_system::display

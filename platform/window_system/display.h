@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/types.h"
+#include "platform/window_system/record.h"
 
 namespace window_system::display {
 
@@ -22,11 +23,12 @@ struct Peer;
 // thread answers true only there.
 bool MayCreateWindows();
 // Whether the calling thread may change a window's native peer directly. When false, the
-// model hands the change to the display's thread with RunOnDisplayThread.
+// model hands the change to the display's thread with RunOnThreadOf.
 bool OnDisplayThread();
-// Runs `call` on the display's thread and waits for it; false (without running it) when
-// there is no such thread.
-bool RunOnDisplayThread(const std::function<void()>& call);
+// Runs `call` on the thread that shows `window` (for a null window, on the display's thread
+// or the calling one) and waits for it, serving what is sent to the caller meanwhile; false
+// (without running it) when there is no such thread.
+bool RunOnThreadOf(HWND window, const std::function<void()>& call);
 
 // ---- Peers ----------------------------------------------------------------------------------
 
@@ -50,6 +52,16 @@ void WakeLocked();
 void ShowSurface(HWND window);
 // A menu item's or pop-up's greyed state changed: the menu bar shows it. Any thread.
 void ShowMenuState(HMENU menu);
+
+// ---- Boxes and tones ----------------------------------------------------------------------
+
+// Shows a message box, modal, on the thread the model chose, and gives the user's answer.
+// The model has disabled the box's owner meanwhile.
+int RunMessageBox(const BoxRecord& box);
+// Plays a tone of `frequency` Hz for `duration` milliseconds; returns when it ended.
+void Tone(DWORD frequency, DWORD duration);
+// Pauses the calling thread for `milliseconds` on the display's clock.
+void Pause(DWORD milliseconds);
 
 // ---- Screen and clock ---------------------------------------------------------------------
 

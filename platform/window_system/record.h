@@ -1,10 +1,12 @@
 // What the window system showed, for tests and for runs without a display: every change of
-// a window as it happened, the live windows of a class, and the screen metrics a test sets.
+// a window as it happened, every message box and tone, the live windows of a class, and the
+// screen metrics a test sets.
 // All functions are safe to call from any thread.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/types.h"
@@ -42,6 +44,31 @@ std::vector<WindowEvent> WindowEvents();
 void ClearWindowEvents();
 // The live windows of a class (case-insensitive name), oldest first.
 std::vector<HWND> WindowsOfClass(const std::string& className);
+
+// One message box as it was asked for.
+struct BoxRecord {
+  HWND owner;
+  std::string caption;
+  std::string text;
+  UINT flags;
+  std::thread::id thread;
+  uint64_t time;  // milliseconds on the display's clock when it was shown
+};
+
+// One tone.
+struct BeepRecord {
+  DWORD frequency;
+  DWORD duration;
+  std::thread::id thread;
+  uint64_t time;  // milliseconds on the display's clock when it started
+};
+
+// Every box shown so far, oldest first.
+std::vector<BoxRecord> Boxes();
+// Every beep so far, oldest first.
+std::vector<BeepRecord> Beeps();
+// Forgets the logged boxes and beeps.
+void ClearLogs();
 
 // Screen metrics (GetSystemMetrics): the screen's size comes from the display; borders are
 // 1, frames 4, caption and menu bars 19 pixels. Tests may change any index.

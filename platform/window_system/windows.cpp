@@ -187,9 +187,11 @@ LPARAM ClientOriginParam(const Window& window) {
 // Runs `call` on the display's thread for a caller on another thread; FALSE with
 // ERROR_NOT_SUPPORTED when there is no display thread.
 template <typename F>
-BOOL OnDisplayThreadOr(F&& call) {
+BOOL OnDisplayThreadOr(HWND window, F&& call) {
   BOOL result = FALSE;
-  if (!display::RunOnDisplayThread([&] { result = call(); })) SetLastError(ERROR_NOT_SUPPORTED);
+  if (!display::RunOnThreadOf(window, [&] { result = call(); })) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+  }
   return result;
 }
 
@@ -562,7 +564,7 @@ BOOL IsIconic(HWND handle) {
 
 BOOL EnableWindow(HWND handle, BOOL enable) {
   if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr([&] { return EnableWindow(handle, enable); });
+    return OnDisplayThreadOr(handle, [&] { return EnableWindow(handle, enable); });
   }
   BOOL wasDisabled;
   {
@@ -582,7 +584,7 @@ BOOL EnableWindow(HWND handle, BOOL enable) {
 
 BOOL ShowWindow(HWND window, int command) {
   if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr([&] { return ShowWindow(window, command); });
+    return OnDisplayThreadOr(window, [&] { return ShowWindow(window, command); });
   }
   bool was;
   {
@@ -621,7 +623,8 @@ BOOL ShowWindow(HWND window, int command) {
 }
 
 BOOL UpdateWindow(HWND handle) {
-  if (!display::OnDisplayThread()) return OnDisplayThreadOr([&] { return UpdateWindow(handle); });
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(handle, [&] { return UpdateWindow(handle); });
   bool paint;
   {
     std::lock_guard lock(M().mutex);
@@ -656,14 +659,15 @@ BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
 BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
   if (!display::OnDisplayThread()) {
     return OnDisplayThreadOr(
-        [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
+        window, [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
   }
   return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE;
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
   if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr([&] { return MoveWindow(window, x, y, width, height, repaint); });
+    return OnDisplayThreadOr(window,
+                             [&] { return MoveWindow(window, x, y, width, height, repaint); });
   }
   if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
   if (repaint) InvalidateRect(window, nullptr, TRUE);
@@ -671,7 +675,8 @@ BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) 
 }
 
 BOOL CloseWindow(HWND window) {
-  if (!display::OnDisplayThread()) return OnDisplayThreadOr([&] { return CloseWindow(window); });
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(window, [&] { return CloseWindow(window); });
   if (!IsWindow(window)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -681,7 +686,8 @@ BOOL CloseWindow(HWND window) {
 }
 
 BOOL OpenIcon(HWND window) {
-  if (!display::OnDisplayThread()) return OnDisplayThreadOr([&] { return OpenIcon(window); });
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(window, [&] { return OpenIcon(window); });
   if (!IsWindow(window)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -735,7 +741,7 @@ int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
 
 BOOL SetWindowTextA(HWND handle, LPCSTR text) {
   if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr([&] { return SetWindowTextA(handle, text); });
+    return OnDisplayThreadOr(handle, [&] { return SetWindowTextA(handle, text); });
   }
   {
     std::lock_guard lock(M().mutex);
