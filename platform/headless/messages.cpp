@@ -53,16 +53,6 @@ thread_local QueueGuard queueGuard;
   std::abort();
 }
 
-bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
-  if (filterWindow && m.hwnd != filterWindow) return false;
-  if (filterMin == 0 && filterMax == 0) return true;
-  return m.message >= filterMin && m.message <= filterMax;
-}
-
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, static_cast<DWORD>(Now()), {0, 0}};
-}
-
 // Carries out one message sent by another thread, if any; the lock is released meanwhile.
 bool RunOneSent(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
   if (queue.sent.empty()) return false;
@@ -83,34 +73,9 @@ bool RunOneSent(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
 // A posted message, a WM_PAINT or a due WM_TIMER for the calling thread (not WM_QUIT).
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
                      UINT filterMax, bool remove = true) {
-  for (auto it = queue.posted.begin(); it != queue.posted.end();) {
-    if (it->hwnd && !FindWindowLocked(it->hwnd)) {
-      it = queue.posted.erase(it);  // its window is gone
-      continue;
-    }
-    if (Matches(*it, filterWindow, filterMin, filterMax)) {
-      *out = *it;
-      if (remove) queue.posted.erase(it);
-      return true;
-    }
-    ++it;
-  }
-  HWND paint = nullptr;
-  uint64_t first = UINT64_MAX;
-  M().windows.ForEach([&](uint64_t value, const Window& w) {
-    if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
-    if (!VisibleLocked(w)) return;
-    if (value < first) {
-      first = value;
-      paint = w.handle;
-    }
-  });
-  if (paint) {
-    MSG m = MakeMessage(paint, WM_PAINT, 0, 0);
-    if (Matches(m, filterWindow, filterMin, filterMax)) {
-      *out = m;
-      return true;
-    }
+  if (TakePostedOrPaintLocked(queue.posted, queue.thread, out, filterWindow, filterMin, filterMax,
+                              remove)) {
+    return true;
   }
   uint64_t now = Now();
   Timer* due = nullptr;
@@ -499,18 +464,10 @@ void PostQuitMessage(int exitCode) {
   queue.wake.notify_all();
 }
 
-BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
-  if (!message) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+void window_system::display::NextMessage(MSG* message, HWND filterWindow, UINT filterMin,
+                                         UINT filterMax) {
   LoopContext context;
-  NextMessage(message, window, filterMin, filterMax, context);
-  return message->message == WM_QUIT ? FALSE : TRUE;
+  headless::internal::NextMessage(message, filterWindow, filterMin, filterMax, context);
 }
 
 BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
@@ -585,15 +542,6 @@ BOOL TranslateMessage(const MSG* message) {
     return TRUE;
   }
   return FALSE;
-}
-
-LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {

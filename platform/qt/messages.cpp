@@ -35,52 +35,11 @@ void SetIdleHook(std::function<void()> hook) {
 namespace internal {
 namespace {
 
-bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
-  if (filterWindow && m.hwnd != filterWindow) return false;
-  if (filterMin == 0 && filterMax == 0) return true;
-  return m.message >= filterMin && m.message <= filterMax;
-}
-
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, GetTickCount(), {0, 0}};
-}
-
 // A posted message or a WM_PAINT for the calling thread (not WM_QUIT).
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
-                     UINT filterMax) {
-  for (auto it = queue.posted.begin(); it != queue.posted.end();) {
-    if (it->hwnd && !FindWindowLocked(it->hwnd)) {
-      it = queue.posted.erase(it);  // its window is gone
-      continue;
-    }
-    if (Matches(*it, filterWindow, filterMin, filterMax)) {
-      *out = *it;
-      queue.posted.erase(it);
-      return true;
-    }
-    ++it;
-  }
-  HWND paint = nullptr;
-  uint64_t first = UINT64_MAX;
-  M().windows.ForEach([&](uint64_t value, const Window& w) {
-    if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
-    for (const Window* v = &w; v;
-         v = (v->style & WS_CHILD) ? FindWindowLocked(v->parent) : nullptr) {
-      if (!(v->style & WS_VISIBLE)) return;
-    }
-    if (value < first) {
-      first = value;
-      paint = w.handle;
-    }
-  });
-  if (paint) {
-    MSG m = MakeMessage(paint, WM_PAINT, 0, 0);
-    if (Matches(m, filterWindow, filterMin, filterMax)) {
-      *out = m;
-      return true;
-    }
-  }
-  return false;
+                     UINT filterMax, bool remove = true) {
+  return TakePostedOrPaintLocked(queue.posted, queue.thread, out, filterWindow, filterMin,
+                                 filterMax, remove);
 }
 
 // Waits on the window thread until Qt has handled at least one event (a wake-up included).
@@ -267,18 +226,10 @@ void PostQuitMessage(int exitCode) {
   WakeWindowThread();
 }
 
-BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
-  if (!message) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+void window_system::display::NextMessage(MSG* message, HWND filterWindow, UINT filterMin,
+                                         UINT filterMax) {
   LoopContext context;
-  NextMessage(message, window, filterMin, filterMax, context);
-  return message->message == WM_QUIT ? FALSE : TRUE;
+  qtbackend::internal::NextMessage(message, filterWindow, filterMin, filterMax, context);
 }
 
 // Keystrokes reach the widgets as Qt key events, which type their own characters; the
@@ -286,15 +237,6 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
 BOOL TranslateMessage(const MSG* message) {
   (void)message;
   return FALSE;
-}
-
-LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 // Timers run on the window thread's QTimer; each timeout posts WM_TIMER unless one for the
@@ -403,12 +345,7 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
   }
   std::lock_guard lock(M().mutex);
   ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
-  MSG found;
-  if (TakeReadyLocked(queue, &found, window, filterMin, filterMax)) {
-    *message = found;
-    // Without PM_REMOVE a posted message goes back to the front of the queue (a WM_PAINT is
-    // made again as long as the window needs painting).
-    if (!(remove & PM_REMOVE) && found.message != WM_PAINT) queue.posted.push_front(found);
+  if (TakeReadyLocked(queue, message, window, filterMin, filterMax, remove & PM_REMOVE)) {
     return TRUE;
   }
   if (queue.quit) {

@@ -53,6 +53,13 @@ void ShowSurface(HWND window);
 // A menu item's or pop-up's greyed state changed: the menu bar shows it. Any thread.
 void ShowMenuState(HMENU menu);
 
+// ---- Messages ---------------------------------------------------------------------------
+
+// GetMessageA's wait: the next message for the calling thread that passes the filters, or
+// WM_QUIT. Messages sent by other threads are carried out meanwhile; the display waits for
+// the next event when there is nothing yet.
+void NextMessage(MSG* message, HWND filterWindow, UINT filterMin, UINT filterMax);
+
 // ---- Boxes and tones ----------------------------------------------------------------------
 
 // Shows a message box, modal, on the thread the model chose, and gives the user's answer.

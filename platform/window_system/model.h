@@ -4,6 +4,7 @@
 // the mutex held.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -107,6 +108,16 @@ bool TakesInputLocked(const Window& window);
 
 // The control of `id` among the dialog's children, or null (no error is set).
 HWND FindControl(HWND dialog, int id);
+
+// Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
+bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax);
+// A message stamped with the display's clock.
+MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Under M().mutex: the next of a thread's posted messages that passes the filters (those of
+// windows that are gone are dropped), else a WM_PAINT for the oldest visible window of the
+// thread that needs painting. `remove` takes a posted message out of `posted`.
+bool TakePostedOrPaintLocked(std::deque<MSG>& posted, std::thread::id thread, MSG* out,
+                             HWND filterWindow, UINT filterMin, UINT filterMax, bool remove);
 
 // Calls the window's procedure on the calling thread (0 for a stale handle).
 LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
