@@ -13,6 +13,7 @@
 #include "platform/resources.h"
 #include "platform/threads.h"
 #include "platform/window.h"
+#include "platform/window_system/record.h"
 
 namespace {
 
@@ -135,6 +136,45 @@ TEST(WindowContract, CreationAndDestructionOrder) {
   EXPECT_FALSE(GetWindowRect(top, &rect));
   EXPECT_FALSE(PostMessageA(top, kDone, 0, 0));
   EXPECT_EQ(SendMessageA(top, kAnswer, 0, 0), 0);
+}
+
+TEST(WindowContract, OwnedPopupsAndTheRecordOfWhatWasShown) {
+  ASSERT_NE(Register("contractRecord"), 0);
+  window_system::ClearWindowEvents();
+  HWND owner = CreateWindowExA(0, "contractRecord", "Owner", kFrameStyle, 0, 0, 300, 200, nullptr,
+                               nullptr, nullptr, nullptr);
+  HWND popup = CreateWindowExA(0, "contractRecord", "Popup", WS_POPUP | WS_CAPTION, 40, 30, 100, 80,
+                               owner, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(owner && popup);
+  // A pop-up's parent is its owner; it stands on the screen, not in the owner's client area.
+  EXPECT_EQ(GetParent(popup), owner);
+  ASSERT_TRUE(SetWindowPos(owner, nullptr, 200, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER));
+  RECT rect;
+  ASSERT_TRUE(GetWindowRect(popup, &rect));
+  EXPECT_EQ(rect.left, 40);
+  EXPECT_EQ(rect.top, 30);
+  // An owned pop-up is visible while its owner is hidden.
+  ShowWindow(popup, SW_SHOWNORMAL);
+  EXPECT_TRUE(IsWindowVisible(popup));
+  EXPECT_FALSE(IsWindowVisible(owner));
+
+  ASSERT_TRUE(SetWindowTextA(popup, "Renamed"));
+  CloseWindow(popup);
+  ASSERT_TRUE(DestroyWindow(owner));
+  EXPECT_FALSE(IsWindow(popup));
+  using Kind = window_system::WindowEventKind;
+  std::vector<std::pair<Kind, std::string>> popupEvents;
+  for (const window_system::WindowEvent& event : window_system::WindowEvents()) {
+    if (event.window == popup) popupEvents.emplace_back(event.kind, event.text);
+  }
+  EXPECT_EQ(popupEvents,
+            (std::vector<std::pair<Kind, std::string>>{{Kind::kCreated, "Popup"},
+                                                       {Kind::kShown, "Popup"},
+                                                       {Kind::kTextChanged, "Renamed"},
+                                                       {Kind::kMinimised, "Renamed"},
+                                                       {Kind::kHidden, "Renamed"},
+                                                       {Kind::kDestroyed, "Renamed"}}));
+  EXPECT_TRUE(window_system::WindowsOfClass("CONTRACTRECORD").empty());
 }
 
 TEST(WindowContract, SendMessageFromAnotherThreadRunsOnTheWindowThread) {

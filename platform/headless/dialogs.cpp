@@ -41,7 +41,7 @@ void LogDialogLocked(const DialogData& data, std::string event) {
 }
 
 LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   Window* w = FindWindowLocked(window);
   DialogData* data = w && w->dialog ? w->dialog.get() : nullptr;
   if (!data) {
@@ -108,7 +108,7 @@ LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   DLGPROC procedure = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(window);
     if (data && (data->initialised || message == WM_INITDIALOG)) procedure = data->procedure;
   }
@@ -201,7 +201,7 @@ HWND Control(HWND dialog, int id, int templateId) {
 }
 
 void Log(HWND dialog, std::string event) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   if (DialogData* data = DialogLocked(dialog)) LogDialogLocked(*data, std::move(event));
 }
 
@@ -242,7 +242,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
     case DialogAction::kEnter: {
       int id = IDOK;
       {
-        std::lock_guard lock(S().mutex);
+        std::lock_guard lock(M().mutex);
         Window* w = FindWindowLocked(dialog);
         for (HWND child : w ? w->children : std::vector<HWND>{}) {
           Window* c = FindWindowLocked(child);
@@ -278,7 +278,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       break;
     }
     case DialogAction::kCapture: {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       DialogData* data = DialogLocked(dialog);
       if (data && data->record < S().dialogRecords.size()) {
         S().dialogRecords[data->record].captured.push_back(SnapshotLocked(dialog));
@@ -294,7 +294,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
 }
 
 bool Ended(HWND dialog) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   DialogData* data = DialogLocked(dialog);
   return !data || data->ended;
 }
@@ -310,7 +310,7 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
   DialogAction action;
   int templateId;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (!data || data->actions.empty()) return false;
     action = data->actions.front();
@@ -319,7 +319,7 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
   }
   if (action.kind == DialogAction::kWaitUntil) {
     bool ready = !action.predicate || action.predicate();
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (ready) {
       if (data && !data->actions.empty()) data->actions.pop_front();
@@ -400,34 +400,34 @@ DialogAction CallInDialog(std::function<void(HWND)> call) {
 }
 
 void ScriptDialog(int templateId, std::vector<DialogAction> actions) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.push_back({false, templateId, "", std::move(actions)});
   WakeAllLocked();
 }
 
 void ScriptDialog(const std::string& caption, std::vector<DialogAction> actions) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.push_back({true, 0, caption, std::move(actions)});
   WakeAllLocked();
 }
 
 size_t PendingDialogScripts() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().dialogScripts.size();
 }
 
 void ClearDialogScripts() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogScripts.clear();
 }
 
 std::vector<DialogRecord> DialogRecords() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().dialogRecords;
 }
 
 void ClearDialogRecords() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().dialogRecords.clear();
 }
 
@@ -466,7 +466,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   // The outer size holds the client area inside the frame and the caption bar.
   RECT client{};
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window probe;
     probe.style = style;
     probe.exStyle = (dialog->style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0;
@@ -509,7 +509,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
     if (control.controlClass == ControlClass::kComboBox) {
       SetWindowTextA(child, "");
     }
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* c = FindWindowLocked(child);
     c->dialog = controlData;
     c->id = control.id;
@@ -517,7 +517,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   std::string what = "the modal loop of dialog " + std::to_string(dialog->id);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* w = FindWindowLocked(window);
     w->dialog = data;
     DialogRecord record;
@@ -544,7 +544,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   LRESULT focus =
       SendMessageA(window, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     LogDialogLocked(*data, "init " + std::to_string(focus));
     if (focus && firstTabStop) {
       if (Window* c = FindWindowLocked(firstTabStop)) {
@@ -555,7 +555,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   if (!Ended(window)) ShowWindow(window, SW_SHOW);
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     S().dialogRecords[data->record].initial = SnapshotLocked(window);
   }
   LoopContext context;
@@ -574,7 +574,7 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   }
   INT_PTR result;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogRecord& record = S().dialogRecords[data->record];
     record.final = SnapshotLocked(window);
     record.ended = data->ended;
@@ -586,19 +586,9 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTempla
   return result;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
-                        LPARAM initParam) {
-  const platform::DialogTemplate* dialog = platform::FindDialogTemplate(templateName);
-  if (!dialog) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return -1;
-  }
-  return DialogBoxIndirectParamA(instance, dialog, owner, procedure, initParam);
-}
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     DialogData* data = DialogLocked(dialog);
     if (!data) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -611,38 +601,4 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   }
   ShowWindow(dialog, SW_HIDE);
   return TRUE;
-}
-
-HWND GetDlgItem(HWND dialog, int id) {
-  std::lock_guard lock(S().mutex);
-  Window* w = FindWindowLocked(dialog);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  for (HWND child : w->children) {
-    Window* c = FindWindowLocked(child);
-    if (c && c->id == id) return child;
-  }
-  SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-  return nullptr;
-}
-
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) {
-    if (text && maxCount > 0) text[0] = '\0';
-    return 0;
-  }
-  return static_cast<UINT>(GetWindowTextA(control, text, maxCount));
-}
-
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SetWindowTextA(control, text) : FALSE;
-}
-
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SendMessageA(control, message, wParam, lParam) : 0;
 }

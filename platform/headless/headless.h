@@ -10,33 +10,17 @@
 #include <vector>
 
 #include "platform/types.h"
+#include "platform/window_system/record.h"
 
 namespace headless {
 
-// One message box as it was asked for.
-struct BoxRecord {
-  HWND owner;
-  std::string caption;
-  std::string text;
-  UINT flags;
-  std::thread::id thread;
-  uint64_t time;  // virtual milliseconds when it was shown
-};
-
-// One tone.
-struct BeepRecord {
-  DWORD frequency;
-  DWORD duration;
-  std::thread::id thread;
-  uint64_t time;  // virtual milliseconds when it started
-};
-
-// Every box shown so far, oldest first.
-std::vector<BoxRecord> Boxes();
-// Every beep so far, oldest first.
-std::vector<BeepRecord> Beeps();
-// Forgets the logged boxes and beeps.
-void ClearLogs();
+// Every box and beep shown so far, and forgetting them (see
+// platform/window_system/record.h).
+using window_system::BeepRecord;
+using window_system::Beeps;
+using window_system::Boxes;
+using window_system::BoxRecord;
+using window_system::ClearLogs;
 
 // The answer of the next box that has no handler; boxes answer IDOK when the queue is empty.
 void QueueBoxAnswer(int answer);
@@ -51,41 +35,14 @@ void Advance(uint64_t milliseconds);
 
 // ---- Windows ---------------------------------------------------------------------------
 
-// Kinds of logged window events.
-enum class WindowEventKind {
-  kCreated,      // after WM_CREATE succeeded
-  kDestroyed,    // when the window received WM_NCDESTROY
-  kShown,        // became visible
-  kHidden,       // became hidden
-  kMoved,        // position or size changed; `rect` is the new outer rectangle
-  kMinimised,    // minimised (CloseWindow, ShowWindow)
-  kRestored,     // restored from minimised
-  kMenuItem,     // a menu item's state changed: `item` is its id, `flags` its new state
-  kTextChanged,  // the window text changed
-};
-
-// One logged window event. `rect` is in the parent's client coordinates for child windows
-// and in screen coordinates for top-level ones.
-struct WindowEvent {
-  WindowEventKind kind;
-  HWND window;
-  std::string className;
-  std::string text;  // the window's text at the time
-  RECT rect;
-  UINT item;
-  UINT flags;
-  uint64_t time;  // virtual milliseconds
-};
-
-// Every window event so far, oldest first.
-std::vector<WindowEvent> WindowEvents();
-void ClearWindowEvents();
-// The live windows of a class (case-insensitive name), oldest first.
-std::vector<HWND> WindowsOfClass(const std::string& className);
-
-// Screen metrics (GetSystemMetrics): defaults are a 1024 x 768 screen, borders of 1, frames
-// of 4, caption and menu bars of 19 pixels. Tests may change any index.
-void SetSystemMetric(int index, int value);
+// The record of window events, the windows of a class and the screen metrics (see
+// platform/window_system/record.h).
+using window_system::ClearWindowEvents;
+using window_system::SetSystemMetric;
+using window_system::WindowEvent;
+using window_system::WindowEventKind;
+using window_system::WindowEvents;
+using window_system::WindowsOfClass;
 
 // ---- Scripted user input ------------------------------------------------------------------
 // A message loop (GetMessageA, a modal dialog's loop) that finds nothing to do (no posted or

@@ -13,6 +13,12 @@
 
 namespace headless {
 namespace internal {
+
+State& S() {
+  static State* state = new State;
+  return *state;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -27,7 +33,7 @@ struct QueueGuard {
   std::shared_ptr<ThreadQueue> queue;
   ~QueueGuard() {
     if (!queue) return;
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     queue->alive = false;
     for (auto& sent : queue->sent) sent->done = true;
     queue->sent.clear();
@@ -45,16 +51,6 @@ thread_local QueueGuard queueGuard;
                what, detail.empty() ? "" : ": ", detail.c_str());
   std::fflush(stderr);
   std::abort();
-}
-
-bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
-  if (filterWindow && m.hwnd != filterWindow) return false;
-  if (filterMin == 0 && filterMax == 0) return true;
-  return m.message >= filterMin && m.message <= filterMax;
-}
-
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, static_cast<DWORD>(Now()), {0, 0}};
 }
 
 // Carries out one message sent by another thread, if any; the lock is released meanwhile.
@@ -77,34 +73,9 @@ bool RunOneSent(std::unique_lock<std::mutex>& lock, ThreadQueue& queue) {
 // A posted message, a WM_PAINT or a due WM_TIMER for the calling thread (not WM_QUIT).
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
                      UINT filterMax, bool remove = true) {
-  for (auto it = queue.posted.begin(); it != queue.posted.end();) {
-    if (it->hwnd && !FindWindowLocked(it->hwnd)) {
-      it = queue.posted.erase(it);  // its window is gone
-      continue;
-    }
-    if (Matches(*it, filterWindow, filterMin, filterMax)) {
-      *out = *it;
-      if (remove) queue.posted.erase(it);
-      return true;
-    }
-    ++it;
-  }
-  HWND paint = nullptr;
-  uint64_t first = UINT64_MAX;
-  S().windows.ForEach([&](uint64_t value, const Window& w) {
-    if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
-    if (!VisibleLocked(w)) return;
-    if (value < first) {
-      first = value;
-      paint = w.handle;
-    }
-  });
-  if (paint) {
-    MSG m = MakeMessage(paint, WM_PAINT, 0, 0);
-    if (Matches(m, filterWindow, filterMin, filterMax)) {
-      *out = m;
-      return true;
-    }
+  if (TakePostedOrPaintLocked(queue.posted, queue.thread, out, filterWindow, filterMin, filterMax,
+                              remove)) {
+    return true;
   }
   uint64_t now = Now();
   Timer* due = nullptr;
@@ -165,7 +136,7 @@ void WakeAllLocked() {
 }
 
 bool RunSentMessages() {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   bool any = false;
   while (RunOneSent(lock, queue)) any = true;
@@ -174,7 +145,7 @@ bool RunSentMessages() {
 
 bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
                  const LoopContext& context) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   std::string waitingFor;
   Clock::time_point deadline{};
@@ -297,7 +268,7 @@ using namespace internal;
 namespace {
 
 void AddStep(ScriptStep step) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().script.push_back(std::move(step));
   WakeAllLocked();
 }
@@ -364,32 +335,32 @@ void ScriptCall(std::function<void()> call) {
 }
 
 size_t PendingScriptSteps() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return S().script.size();
 }
 
 void ClearScript() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().script.clear();
 }
 
 void SetWaitLimit(uint64_t milliseconds) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().waitLimitMs = milliseconds;
 }
 
 void SetBlockingWaitHook(std::function<void()> hook) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   S().blockingWaitHook = std::move(hook);
 }
 
 void Wake() {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   WakeAllLocked();
 }
 
 bool PumpUntil(std::function<bool()> predicate) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   auto deadline = WaitDeadline();
   for (;;) {
@@ -422,7 +393,7 @@ namespace {
 // Hands a message (or a job) to the window's thread and waits for its result.
 LRESULT SendAcross(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
                    std::function<LRESULT()> job) {
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -464,7 +435,7 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue* queue;
   if (!handle) {
     queue = &OwnQueueLocked();
@@ -486,25 +457,17 @@ BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   queue.quit = true;
   queue.quitCode = exitCode;
   queue.wake.notify_all();
 }
 
-BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
-  if (!message) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+void window_system::display::NextMessage(MSG* message, HWND filterWindow, UINT filterMin,
+                                         UINT filterMax) {
   LoopContext context;
-  NextMessage(message, window, filterMin, filterMax, context);
-  return message->message == WM_QUIT ? FALSE : TRUE;
+  headless::internal::NextMessage(message, filterWindow, filterMin, filterMax, context);
 }
 
 BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
@@ -512,7 +475,7 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   while (RunOneSent(lock, queue)) {
   }
@@ -535,7 +498,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     return WAIT_FAILED;
   }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   ThreadQueue& queue = OwnQueueLocked();
   for (;;) {
     uint64_t generation = S().generation;
@@ -581,17 +544,8 @@ BOOL TranslateMessage(const MSG* message) {
   return FALSE;
 }
 
-LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
-}
-
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   if (window) {
     Window* w = FindWindowLocked(window);
     if (!w) {
@@ -619,7 +573,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   auto& timers = S().timers;
   auto it = std::find_if(timers.begin(), timers.end(),
                          [&](const Timer& t) { return t.window == window && t.id == id; });

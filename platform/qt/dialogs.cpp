@@ -32,7 +32,9 @@ constexpr WORD kTbLineUp = 0, kTbLineDown = 1, kTbPageUp = 2, kTbPageDown = 3, k
 constexpr DWORD kButtonTypeMask = 0xF;
 constexpr DWORD kStaticTypeMask = 0x1F;
 
-struct DialogData {
+}  // namespace qtbackend::internal
+
+struct window_system::DialogData {
   bool control = false;
   // A dialog's state.
   DLGPROC procedure = nullptr;
@@ -42,9 +44,11 @@ struct DialogData {
   platform::ControlClass controlClass = platform::ControlClass::kStatic;
   DWORD controlStyle = 0;
   HWND dialog = nullptr;
-  bool settingSlider = false;       // the program, not the user, moves the slider
-  WORD scrollCode = kTbThumbTrack;  // what the user's last slider action was
+  bool settingSlider = false;  // the program, not the user, moves the slider
+  WORD scrollCode = qtbackend::internal::kTbThumbTrack;  // the user's last slider action
 };
+
+namespace qtbackend::internal {
 
 bool IsDialogLocked(const Window& window) {
   return window.dialog && !window.dialog->control;
@@ -56,32 +60,21 @@ bool IsControlLocked(const Window& window) {
 namespace {
 
 std::shared_ptr<DialogData> DataOf(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   return window ? window->dialog : nullptr;
 }
 
 QWidget* ControlWidget(HWND control) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(control);
-  return window ? window->outer.data() : nullptr;
+  return window ? window->peer->outer.data() : nullptr;
 }
 
 // The control of a dialog with the given id, or null.
-HWND FindControl(HWND dialog, int id) {
-  std::lock_guard lock(S().mutex);
-  Window* window = FindWindowLocked(dialog);
-  if (!window) return nullptr;
-  for (HWND child : window->children) {
-    Window* c = FindWindowLocked(child);
-    if (c && c->id == id) return child;
-  }
-  return nullptr;
-}
-
 // The dialog's default push button id (IDOK when it has none).
 int DefaultButtonId(HWND dialog) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(dialog);
   if (!window) return IDOK;
   for (HWND child : window->children) {
@@ -99,7 +92,7 @@ void Notify(HWND dialog, int id, WORD code, HWND control) {
 }
 
 void SetModelText(HWND control, const QString& text) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   if (Window* window = FindWindowLocked(control)) window->text = text.toStdString();
 }
 
@@ -116,7 +109,7 @@ LRESULT DialogWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam
       return 0;
     case WM_PAINT: {
       // The controls draw themselves; the dialog's face is the widget's own.
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (Window* window = FindWindowLocked(dialog))
         window->needsPaint = window->needsErase = false;
       return 0;
@@ -309,13 +302,14 @@ HWND CreateControl(HWND dialog, QWidget* face, const platform::ControlTemplate& 
   window->rect = {x, y, x + width, y + height};
   window->thread = std::this_thread::get_id();
   window->dialog = data;
-  window->outer = widget;
-  window->client = widget;
+  window->peer = display::NewPeer();
+  window->peer->outer = widget;
+  window->peer->client = widget;
   HWND handle;
   {
-    std::lock_guard lock(S().mutex);
-    handle = S().windows.Add<HWND>(std::move(window));
-    S().windows.Find(handle)->handle = handle;
+    std::lock_guard lock(M().mutex);
+    handle = M().windows.Add<HWND>(std::move(window));
+    M().windows.Find(handle)->handle = handle;
     if (Window* d = FindWindowLocked(dialog)) d->children.push_back(handle);
   }
   widget->setVisible((t.style & WS_VISIBLE) != 0);
@@ -396,12 +390,13 @@ INT_PTR RunDialog(const platform::DialogTemplate& t, HWND owner, DLGPROC procedu
   window->text = t.caption;
   window->parent = owner;
   window->thread = std::this_thread::get_id();
+  window->peer = display::NewPeer();
   window->dialog = data;
   HWND dialog;
   {
-    std::lock_guard lock(S().mutex);
-    dialog = S().windows.Add<HWND>(std::move(window));
-    Window* w = S().windows.Find(dialog);
+    std::lock_guard lock(M().mutex);
+    dialog = M().windows.Add<HWND>(std::move(window));
+    Window* w = M().windows.Find(dialog);
     w->handle = dialog;
     // The outer size is the client size with the frame around it.
     w->rect = {0, 0, clientWidth, clientHeight};
@@ -428,10 +423,10 @@ INT_PTR RunDialog(const platform::DialogTemplate& t, HWND owner, DLGPROC procedu
   QWidget* outer = nullptr;
   QWidget* face = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* w = FindWindowLocked(dialog);
-    outer = w->outer;
-    face = w->client;
+    outer = w->peer->outer;
+    face = w->peer->client;
   }
   outer->setFont(font.font);
   outer->setWindowModality(Qt::ApplicationModal);
@@ -483,7 +478,7 @@ void ApplyControlText(HWND control, const std::string& text) {
 
 bool DialogKey(HWND dialog, int key) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(dialog);
     if (!window || !IsDialogLocked(*window)) return false;
   }
@@ -496,9 +491,9 @@ bool DialogKey(HWND dialog, int key) {
   int id = DefaultButtonId(dialog);
   HWND control = FindControl(dialog, id);
   if (QWidget* focus = QApplication::focusWidget(); qobject_cast<QPushButton*>(focus)) {
-    std::lock_guard lock(S().mutex);
-    S().windows.ForEach([&](uint64_t, const Window& w) {
-      if (w.outer == focus && w.parent == dialog) {
+    std::lock_guard lock(M().mutex);
+    M().windows.ForEach([&](uint64_t, const Window& w) {
+      if (w.peer->outer == focus && w.parent == dialog) {
         id = w.id;
         control = w.handle;
       }
@@ -529,21 +524,10 @@ INT_PTR DialogBoxIndirectParamA(HINSTANCE, const platform::DialogTemplate* dialo
   return result;
 }
 
-INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,
-                        LPARAM initParam) {
-  const platform::DialogTemplate* dialog = platform::FindDialogTemplate(templateName);
-  if (!dialog) {
-    SetLastError(platform::InstalledResources() ? ERROR_RESOURCE_NAME_NOT_FOUND
-                                                : ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return -1;
-  }
-  return DialogBoxIndirectParamA(instance, dialog, owner, procedure, initParam);
-}
-
 BOOL EndDialog(HWND dialog, INT_PTR result) {
   std::shared_ptr<DialogData> data;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(dialog);
     if (!window || !IsDialogLocked(*window)) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -555,33 +539,4 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
   }
   WakeWindowThread();
   return TRUE;
-}
-
-HWND GetDlgItem(HWND dialog, int id) {
-  if (!IsWindow(dialog)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  HWND control = FindControl(dialog, id);
-  if (!control) SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-  return control;
-}
-
-UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int maxCount) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) {
-    if (text && maxCount > 0) text[0] = '\0';
-    return 0;
-  }
-  return static_cast<UINT>(GetWindowTextA(control, text, maxCount));
-}
-
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SetWindowTextA(control, text) : FALSE;
-}
-
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND control = GetDlgItem(dialog, id);
-  return control ? SendMessageA(control, message, wParam, lParam) : 0;
 }

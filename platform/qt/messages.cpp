@@ -35,52 +35,11 @@ void SetIdleHook(std::function<void()> hook) {
 namespace internal {
 namespace {
 
-bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
-  if (filterWindow && m.hwnd != filterWindow) return false;
-  if (filterMin == 0 && filterMax == 0) return true;
-  return m.message >= filterMin && m.message <= filterMax;
-}
-
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, GetTickCount(), {0, 0}};
-}
-
 // A posted message or a WM_PAINT for the calling thread (not WM_QUIT).
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
-                     UINT filterMax) {
-  for (auto it = queue.posted.begin(); it != queue.posted.end();) {
-    if (it->hwnd && !FindWindowLocked(it->hwnd)) {
-      it = queue.posted.erase(it);  // its window is gone
-      continue;
-    }
-    if (Matches(*it, filterWindow, filterMin, filterMax)) {
-      *out = *it;
-      queue.posted.erase(it);
-      return true;
-    }
-    ++it;
-  }
-  HWND paint = nullptr;
-  uint64_t first = UINT64_MAX;
-  S().windows.ForEach([&](uint64_t value, const Window& w) {
-    if (w.thread != queue.thread || !w.needsPaint || (w.style & WS_MINIMIZE)) return;
-    for (const Window* v = &w; v;
-         v = (v->style & WS_CHILD) ? FindWindowLocked(v->parent) : nullptr) {
-      if (!(v->style & WS_VISIBLE)) return;
-    }
-    if (value < first) {
-      first = value;
-      paint = w.handle;
-    }
-  });
-  if (paint) {
-    MSG m = MakeMessage(paint, WM_PAINT, 0, 0);
-    if (Matches(m, filterWindow, filterMin, filterMax)) {
-      *out = m;
-      return true;
-    }
-  }
-  return false;
+                     UINT filterMax, bool remove = true) {
+  return TakePostedOrPaintLocked(queue.posted, queue.thread, out, filterWindow, filterMin,
+                                 filterMax, remove);
 }
 
 // Waits on the window thread until Qt has handled at least one event (a wake-up included).
@@ -119,14 +78,14 @@ bool RunCrossThreadCalls() {
   for (;;) {
     std::shared_ptr<CrossThreadCall> call;
     {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (S().calls.empty()) return any;
       call = S().calls.front();
       S().calls.pop_front();
     }
     call->run();
     any = true;
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     call->done = true;
     S().callDone.notify_all();
   }
@@ -140,7 +99,7 @@ bool RunOnWindowThread(const std::function<void()>& run) {
   if (!QCoreApplication::instance()) return false;
   auto call = std::make_shared<CrossThreadCall>();
   call->run = run;
-  std::unique_lock lock(S().mutex);
+  std::unique_lock lock(M().mutex);
   S().calls.push_back(call);
   lock.unlock();
   WakeWindowThread();
@@ -157,7 +116,7 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
     if (windowThread && RunCrossThreadCalls()) continue;
     if (context.done && context.done()) return false;
     {
-      std::unique_lock lock(S().mutex);
+      std::unique_lock lock(M().mutex);
       ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
       if (TakeReadyLocked(queue, out, filterWindow, filterMin, filterMax)) return true;
       if (queue.quit && !context.modal) {
@@ -221,7 +180,7 @@ using namespace qtbackend::internal;
 
 LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -237,7 +196,7 @@ LRESULT SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     ThreadQueue* queue;
     if (!handle) {
       queue = &QueueLocked(std::this_thread::get_id());
@@ -258,7 +217,7 @@ BOOL PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void PostQuitMessage(int exitCode) {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
     queue.quit = true;
     queue.quitCode = exitCode;
@@ -267,18 +226,10 @@ void PostQuitMessage(int exitCode) {
   WakeWindowThread();
 }
 
-BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
-  if (!message) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+void window_system::display::NextMessage(MSG* message, HWND filterWindow, UINT filterMin,
+                                         UINT filterMax) {
   LoopContext context;
-  NextMessage(message, window, filterMin, filterMax, context);
-  return message->message == WM_QUIT ? FALSE : TRUE;
+  qtbackend::internal::NextMessage(message, filterWindow, filterMin, filterMax, context);
 }
 
 // Keystrokes reach the widgets as Qt key events, which type their own characters; the
@@ -286,15 +237,6 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
 BOOL TranslateMessage(const MSG* message) {
   (void)message;
   return FALSE;
-}
-
-LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
 // Timers run on the window thread's QTimer; each timeout posts WM_TIMER unless one for the
@@ -306,7 +248,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
     return 0;
   }
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     if (window) {
       Window* w = FindWindowLocked(window);
       if (!w) {
@@ -320,7 +262,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
   UINT interval = std::max<UINT>(milliseconds, 10);  // the platform's shortest period
   QTimer* timer = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     for (Timer& existing : S().timers) {
       if (existing.window == window && existing.id == id) timer = existing.timer;
     }
@@ -328,7 +270,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
   if (!timer) {
     timer = new QTimer(QCoreApplication::instance());
     QObject::connect(timer, &QTimer::timeout, [window, id] {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (window && !FindWindowLocked(window)) return;
       ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
       for (const MSG& m : queue.posted) {
@@ -336,7 +278,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT milliseconds, void*) {
       }
       queue.posted.push_back(MakeMessage(window, WM_TIMER, id, 0));
     });
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     S().timers.push_back({window, id, timer});
   }
   timer->start(static_cast<int>(interval));
@@ -353,7 +295,7 @@ BOOL KillTimer(HWND window, UINT_PTR id) {
   }
   QTimer* timer = nullptr;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     auto& timers = S().timers;
     auto it = std::find_if(timers.begin(), timers.end(),
                            [&](const Timer& t) { return t.window == window && t.id == id; });
@@ -382,7 +324,7 @@ namespace {
 // Told on every thread that ends: waits for threads (MsgWaitForMultipleObjects) look again.
 void WakeOnThreadEnd() {
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     for (auto& [id, queue] : S().queues) queue->wake.notify_all();
   }
   WakeWindowThread();
@@ -401,14 +343,9 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
     RunCrossThreadCalls();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   ThreadQueue& queue = QueueLocked(std::this_thread::get_id());
-  MSG found;
-  if (TakeReadyLocked(queue, &found, window, filterMin, filterMax)) {
-    *message = found;
-    // Without PM_REMOVE a posted message goes back to the front of the queue (a WM_PAINT is
-    // made again as long as the window needs painting).
-    if (!(remove & PM_REMOVE) && found.message != WM_PAINT) queue.posted.push_front(found);
+  if (TakeReadyLocked(queue, message, window, filterMin, filterMax, remove & PM_REMOVE)) {
     return TRUE;
   }
   if (queue.quit) {
@@ -441,7 +378,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   }
   for (;;) {
     // Checked under the lock that the end of a thread takes to wake the waiters.
-    std::unique_lock lock(S().mutex);
+    std::unique_lock lock(M().mutex);
     for (DWORD i = 0; i < count; ++i) {
       DWORD state = WaitForSingleObject(handles[i], 0);
       if (state == WAIT_OBJECT_0) return WAIT_OBJECT_0 + i;

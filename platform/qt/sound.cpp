@@ -1,6 +1,6 @@
-// Beep, Sleep and GetTickCount of the Qt backend, on the real clock. Beep plays a sine tone
-// through ALSA's "default" device and falls back to the display's bell where no device
-// takes it; either way it returns when the tone's time is over.
+// Tones, pauses and the clock of the Qt display, on the real clock. A tone is a sine wave
+// played through ALSA's "default" device, with the display's bell where no device takes it;
+// either way it ends when the tone's time is over.
 #include <alsa/asoundlib.h>
 
 #include <QApplication>
@@ -83,21 +83,18 @@ void SetSoundOutput(const SoundOutput* replacement) {
 
 }  // namespace qtbackend
 
-BOOL Beep(DWORD frequency, DWORD duration) {
-  if (frequency < 37 || frequency > 32767) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+namespace window_system::display {
+
+void Tone(DWORD frequency, DWORD duration) {
   const qtbackend::SoundOutput* out = qtbackend::output.load();
   std::vector<int16_t> samples = qtbackend::ToneSamples(frequency, duration);
   if (!out->play(samples.data(), samples.size(), qtbackend::kToneRate)) {
     out->bell();
     out->pause(duration);
   }
-  return TRUE;
 }
 
-void Sleep(DWORD milliseconds) {
+void Pause(DWORD milliseconds) {
   if (milliseconds == 0) {
     std::this_thread::yield();
     return;
@@ -106,11 +103,14 @@ void Sleep(DWORD milliseconds) {
 }
 
 namespace {
-// The moment the backend started, for GetTickCount.
-const std::chrono::steady_clock::time_point backendStart = std::chrono::steady_clock::now();
+// The moment the display started, for its clock.
+const std::chrono::steady_clock::time_point displayStart = std::chrono::steady_clock::now();
 }  // namespace
 
-DWORD GetTickCount() {
-  auto elapsed = std::chrono::steady_clock::now() - backendStart;
-  return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+uint64_t Now() {
+  auto elapsed = std::chrono::steady_clock::now() - displayStart;
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
+
+}  // namespace window_system::display

@@ -76,7 +76,7 @@ class ClientArea : public QWidget {
     QColor background = palette().color(QPalette::Window);
     HBRUSH brush = nullptr;
     {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       if (Window* window = FindWindowLocked(window_)) brush = window->background;
     }
     StockBrushColour(brush, &background);
@@ -235,7 +235,7 @@ class WindowWidget : public QWidget {
 
  private:
   void OuterExtras(int* ex, int* ey, int* caption) {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(window_);
     if (!window) return;
     RECT area = ClientAreaLocked(*window);
@@ -309,7 +309,7 @@ class DisabledWindowInput : public QObject {
   }
 
   static bool TakesInput(HWND handle) {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     for (Window* w = FindWindowLocked(handle); w; w = FindWindowLocked(w->parent)) {
       if (w->style & WS_DISABLED) return false;
       if (!(w->style & WS_CHILD)) break;  // an owner's state does not matter
@@ -321,8 +321,8 @@ class DisabledWindowInput : public QObject {
 QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
   auto* bar = new QMenuBar(parent);
   bar->setNativeMenuBar(false);
-  std::lock_guard lock(S().mutex);
-  Menu* menu = S().menus.Find(handle);
+  std::lock_guard lock(M().mutex);
+  Menu* menu = M().menus.Find(handle);
   if (!menu) return bar;
   for (const MenuPopup& popup : menu->popups) {
     QMenu* qmenu = bar->addMenu(QString::fromStdString(popup.text));
@@ -338,14 +338,14 @@ QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
         // The command reaches the menu's window through its queue.
         HWND owner = nullptr;
         {
-          std::lock_guard lock(S().mutex);
-          if (Menu* m = S().menus.Find(handle)) owner = m->owner;
+          std::lock_guard lock(M().mutex);
+          if (Menu* m = M().menus.Find(handle)) owner = m->owner;
         }
         if (owner) PostMessageA(owner, WM_COMMAND, MAKELONG(id, 0), 0);
       });
     }
   }
-  menu->bar = bar;
+  S().menuBars[handle] = bar;
   return bar;
 }
 
@@ -365,12 +365,13 @@ bool AskResizable(HWND handle) {
 void SyncWidget(HWND handle) {
   if (!OnWindowThread()) return;
   Window copy;
+  display::Peer peer;
   QPointer<QWidget> parentClient;
   QPointer<QWidget> ownerWidget;
   RECT area;
   bool dialog, control;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     copy.style = window->style;
@@ -378,14 +379,13 @@ void SyncWidget(HWND handle) {
     copy.text = window->text;
     copy.rect = window->rect;
     copy.menu = window->menu;
-    copy.outer = window->outer;
-    copy.client = window->client;
+    peer = *window->peer;
     area = ClientAreaLocked(*window);
     dialog = IsDialogLocked(*window);
     control = IsControlLocked(*window);
     if (Window* parent = FindWindowLocked(window->parent)) {
-      parentClient = parent->client;
-      ownerWidget = parent->outer;
+      parentClient = parent->peer->client;
+      ownerWidget = parent->peer->outer;
     }
   }
   bool child = (copy.style & WS_CHILD) != 0;
@@ -395,17 +395,17 @@ void SyncWidget(HWND handle) {
   int width = copy.rect.right - copy.rect.left, height = copy.rect.bottom - copy.rect.top;
 
   if (control) {
-    if (!copy.outer) return;
-    copy.outer->setGeometry(copy.rect.left, copy.rect.top, width, height);
-    copy.outer->setEnabled(!(copy.style & WS_DISABLED));
-    if (copy.outer->isVisibleTo(copy.outer->parentWidget()) != visible)
-      copy.outer->setVisible(visible);
+    if (!peer.outer) return;
+    peer.outer->setGeometry(copy.rect.left, copy.rect.top, width, height);
+    peer.outer->setEnabled(!(copy.style & WS_DISABLED));
+    if (peer.outer->isVisibleTo(peer.outer->parentWidget()) != visible)
+      peer.outer->setVisible(visible);
     ApplyControlText(handle, copy.text);
     return;
   }
 
-  WindowWidget* outer = static_cast<WindowWidget*>(copy.outer.data());
-  QWidget* client = copy.client;
+  WindowWidget* outer = static_cast<WindowWidget*>(peer.outer.data());
+  QWidget* client = peer.client;
   bool frameless = !child && !hasCaption;
   if (!outer) {
     if (child) {
@@ -426,10 +426,10 @@ void SyncWidget(HWND handle) {
     auto* area = new ClientArea(handle, outer);
     if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
     client = area;
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     if (Window* window = FindWindowLocked(handle)) {
-      window->outer = outer;
-      window->client = client;
+      window->peer->outer = outer;
+      window->peer->client = client;
     }
   }
 
@@ -449,9 +449,9 @@ void SyncWidget(HWND handle) {
   int menuHeight = copy.menu ? Metric(SM_CYMENU) : 0;
   QMenuBar* bar = nullptr;
   if (copy.menu) {
-    std::unique_lock lock(S().mutex);
-    Menu* menu = S().menus.Find(copy.menu);
-    bar = menu ? qobject_cast<QMenuBar*>(menu->bar.data()) : nullptr;
+    std::unique_lock lock(M().mutex);
+    Menu* menu = M().menus.Find(copy.menu);
+    bar = menu ? qobject_cast<QMenuBar*>(S().menuBars[copy.menu].data()) : nullptr;
     lock.unlock();
     if (!bar && menu) {
       bar = BuildMenuBar(copy.menu, outer);
@@ -503,10 +503,10 @@ void SyncWidget(HWND handle) {
 
 void SyncMenuBar(HMENU handle) {
   if (!OnWindowThread()) return;
-  std::lock_guard lock(S().mutex);
-  Menu* menu = S().menus.Find(handle);
+  std::lock_guard lock(M().mutex);
+  Menu* menu = M().menus.Find(handle);
   if (!menu) return;
-  auto* bar = qobject_cast<QMenuBar*>(menu->bar.data());
+  auto* bar = qobject_cast<QMenuBar*>(S().menuBars[handle].data());
   if (!bar) return;
   QList<QAction*> popups = bar->actions();
   for (int i = 0; i < popups.size() && i < static_cast<int>(menu->popups.size()); ++i) {
@@ -530,10 +530,10 @@ void RepaintClient(HWND handle) {
   if (!OnWindowThread()) return;
   QPointer<QWidget> client;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
-    client = window->client;
+    client = window->peer->client;
   }
   if (client) client->update();
 }
@@ -542,12 +542,12 @@ void DropWidgets(HWND handle) {
   if (!OnWindowThread()) return;
   QPointer<QWidget> outer;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
-    outer = window->outer;
-    window->outer = nullptr;
-    window->client = nullptr;
+    outer = window->peer->outer;
+    window->peer->outer = nullptr;
+    window->peer->client = nullptr;
   }
   if (outer) {
     outer->hide();
@@ -561,15 +561,15 @@ void DropWidgets(HWND handle) {
 namespace qtbackend {
 
 QWidget* WidgetOf(HWND window) {
-  std::lock_guard lock(internal::S().mutex);
+  std::lock_guard lock(internal::M().mutex);
   internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->outer.data() : nullptr;
+  return w ? w->peer->outer.data() : nullptr;
 }
 
 QWidget* ClientWidgetOf(HWND window) {
-  std::lock_guard lock(internal::S().mutex);
+  std::lock_guard lock(internal::M().mutex);
   internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->client.data() : nullptr;
+  return w ? w->peer->client.data() : nullptr;
 }
 
 }  // namespace qtbackend

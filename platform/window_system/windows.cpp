@@ -1,59 +1,47 @@
-// Windows of the headless backend: classes, creation and destruction, geometry with a simple
-// frame model (borders, caption bar, menu bar from the screen metrics), visibility, text,
-// hit-testing and the default window procedure.
+// Windows of the window system: classes, creation and destruction, geometry with the frame
+// model (borders, caption bar, menu bar from the screen metrics), visibility, text,
+// hit-testing and the default window procedure. Every change reaches the window's peer on
+// the display's thread; a change asked for on another thread is carried out there while the
+// caller waits, as the platform does with the messages such calls send.
 #include <strings.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
-#include "platform/headless/state.h"
+#include "platform/gdi.h"
 #include "platform/surface.h"
 #include "platform/threads.h"
 #include "platform/window_frame.h"
+#include "platform/window_system/model.h"
 
-namespace headless {
-namespace internal {
+namespace window_system {
 
-State& S() {
-  static State* state = new State;
-  return *state;
+Model& M() {
+  static Model* model = new Model;
+  return *model;
 }
 
 Window* FindWindowLocked(HWND window) {
   if (!window) return nullptr;
-  return S().windows.Find(window);
+  return M().windows.Find(window);
+}
+
+Window* CheckedLocked(HWND handle) {
+  Window* window = FindWindowLocked(handle);
+  if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return window;
 }
 
 void LogEventLocked(WindowEventKind kind, const Window& window, UINT item, UINT flags) {
-  S().events.push_back(
-      {kind, window.handle, window.className, window.text, window.rect, item, flags, Now()});
+  M().events.push_back({kind, window.handle, window.className, window.text, window.rect, item,
+                        flags, display::Now()});
 }
 
 namespace {
 
-int Metric(int index) {
-  auto& metrics = S().metrics;
-  auto it = metrics.find(index);
-  if (it != metrics.end()) return it->second;
-  switch (index) {
-    case SM_CXSCREEN:
-      return 1024;
-    case SM_CYSCREEN:
-      return 768;
-    case SM_CXBORDER:
-    case SM_CYBORDER:
-      return 1;
-    case SM_CXFRAME:
-    case SM_CYFRAME:
-      return 4;
-    case SM_CYCAPTION:
-    case SM_CYMENU:
-      return 19;
-    default:
-      return 0;
-  }
-}
+// Metrics a test set; guarded by their own mutex so that Metric needs no other lock.
+std::mutex metricsMutex;
+std::map<int, int> metricOverrides;
 
 platform::FrameShape ShapeOf(const Window& window) {
   return {window.style, window.exStyle, window.menu != nullptr};
@@ -68,13 +56,44 @@ LONG Height(const RECT& r) {
 
 }  // namespace
 
+int Metric(int index) {
+  {
+    std::lock_guard lock(metricsMutex);
+    auto it = metricOverrides.find(index);
+    if (it != metricOverrides.end()) return it->second;
+  }
+  switch (index) {
+    case SM_CXSCREEN:
+    case SM_CYSCREEN: {
+      int width = 0, height = 0;
+      display::ScreenSize(&width, &height);
+      return index == SM_CXSCREEN ? width : height;
+    }
+    case SM_CXBORDER:
+    case SM_CYBORDER:
+      return 1;
+    case SM_CXFRAME:
+    case SM_CYFRAME:
+      return 4;
+    case SM_CYCAPTION:
+    case SM_CYMENU:
+      return 19;
+    default:
+      return 0;
+  }
+}
+
+void SetSystemMetric(int index, int value) {
+  std::lock_guard lock(metricsMutex);
+  metricOverrides[index] = value;
+}
+
 RECT ClientAreaLocked(const Window& window) {
   return platform::FrameClientArea(ShapeOf(window), platform::ReadFrameMetrics(Metric),
                                    Width(window.rect), Height(window.rect));
 }
 
-// The outer rectangle in screen coordinates.
-static RECT ScreenRectLocked(const Window& window) {
+RECT ScreenRectLocked(const Window& window) {
   RECT r = window.rect;
   if (!(window.style & WS_CHILD)) return r;  // an owned pop-up stands on the screen
   if (Window* parent = FindWindowLocked(window.parent)) {
@@ -85,6 +104,12 @@ static RECT ScreenRectLocked(const Window& window) {
     r.bottom += origin.y;
   }
   return r;
+}
+
+POINT ClientOriginLocked(const Window& window) {
+  RECT screen = ScreenRectLocked(window);
+  RECT area = ClientAreaLocked(window);
+  return {screen.left + area.left, screen.top + area.top};
 }
 
 bool VisibleLocked(const Window& window) {
@@ -103,30 +128,31 @@ bool TakesInputLocked(const Window& window) {
   return true;
 }
 
-POINT ClientOriginLocked(const Window& window) {
-  RECT screen = ScreenRectLocked(window);
-  RECT area = ClientAreaLocked(window);
-  return {screen.left + area.left, screen.top + area.top};
+LRESULT CallProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  WNDPROC procedure;
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return 0;
+    procedure = window->procedure;
+  }
+  return procedure ? procedure(handle, message, wParam, lParam) : 0;
 }
 
-}  // namespace internal
-
-using namespace internal;
-
 std::vector<WindowEvent> WindowEvents() {
-  std::lock_guard lock(S().mutex);
-  return S().events;
+  std::lock_guard lock(M().mutex);
+  return M().events;
 }
 
 void ClearWindowEvents() {
-  std::lock_guard lock(S().mutex);
-  S().events.clear();
+  std::lock_guard lock(M().mutex);
+  M().events.clear();
 }
 
 std::vector<HWND> WindowsOfClass(const std::string& className) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   std::vector<std::pair<uint64_t, HWND>> found;
-  S().windows.ForEach([&](uint64_t value, const Window& window) {
+  M().windows.ForEach([&](uint64_t value, const Window& window) {
     if (strcasecmp(window.className.c_str(), className.c_str()) == 0) {
       found.emplace_back(value, window.handle);
     }
@@ -137,24 +163,7 @@ std::vector<HWND> WindowsOfClass(const std::string& className) {
   return result;
 }
 
-void SetSystemMetric(int index, int value) {
-  std::lock_guard lock(S().mutex);
-  S().metrics[index] = value;
-}
-
-}  // namespace headless
-
-using namespace headless;
-using namespace headless::internal;
-
 namespace {
-
-// Under the lock: the window or null with ERROR_INVALID_WINDOW_HANDLE.
-Window* CheckedLocked(HWND handle) {
-  Window* window = FindWindowLocked(handle);
-  if (!window) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-  return window;
-}
 
 std::string LowerName(LPCSTR name) {
   std::string lower = name;
@@ -175,29 +184,43 @@ LPARAM ClientOriginParam(const Window& window) {
   return MAKELPARAM(window.rect.left + area.left, window.rect.top + area.top);
 }
 
-// Changes visibility; sends WM_SHOWWINDOW and logs when it changes. Gives the old state.
+// Runs `call` on the display's thread for a caller on another thread; FALSE with
+// ERROR_NOT_SUPPORTED when there is no display thread.
+template <typename F>
+BOOL OnDisplayThreadOr(HWND window, F&& call) {
+  BOOL result = FALSE;
+  if (!display::RunOnThreadOf(window, [&] { result = call(); })) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+  }
+  return result;
+}
+
+// Changes visibility; sends WM_SHOWWINDOW when it changes. Gives the old state.
 bool SetVisible(HWND handle, bool visible) {
   bool was;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return false;
     was = (window->style & WS_VISIBLE) != 0;
     if (was == visible) return was;
   }
   CallProcedure(handle, WM_SHOWWINDOW, visible ? TRUE : FALSE, 0);
-  std::lock_guard lock(S().mutex);
-  Window* window = FindWindowLocked(handle);
-  if (!window) return was;
-  if (visible) {
-    window->style |= WS_VISIBLE;
-    window->needsPaint = true;
-    LogEventLocked(WindowEventKind::kShown, *window);
-  } else {
-    window->style &= ~WS_VISIBLE;
-    LogEventLocked(WindowEventKind::kHidden, *window);
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return was;
+    if (visible) {
+      window->style |= WS_VISIBLE;
+      window->needsPaint = window->needsErase = true;
+      LogEventLocked(WindowEventKind::kShown, *window);
+    } else {
+      window->style &= ~WS_VISIBLE;
+      LogEventLocked(WindowEventKind::kHidden, *window);
+    }
+    display::WakeLocked();
   }
-  WakeAllLocked();
+  display::ShowWindowState(handle);
   return was;
 }
 
@@ -205,7 +228,7 @@ bool SetVisible(HWND handle, bool visible) {
 void SetMinimised(HWND handle, bool minimised) {
   LPARAM size;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     bool was = (window->style & WS_MINIMIZE) != 0;
@@ -214,19 +237,20 @@ void SetMinimised(HWND handle, bool minimised) {
       window->style |= WS_MINIMIZE;
     } else {
       window->style &= ~WS_MINIMIZE;
-      window->needsPaint = true;
+      window->needsPaint = window->needsErase = true;
     }
     LogEventLocked(minimised ? WindowEventKind::kMinimised : WindowEventKind::kRestored, *window);
     size = ClientSizeParam(*window);
   }
-  CallProcedure(handle, WM_SIZE, minimised ? 1 /* SIZE_MINIMIZED */ : 0 /* SIZE_RESTORED */, size);
+  display::ShowWindowState(handle);
+  CallProcedure(handle, WM_SIZE, minimised ? SIZE_MINIMIZED : SIZE_RESTORED, size);
 }
 
 // Destroys one window after its children; the caller checked the thread.
 void DestroyTree(HWND handle) {
   std::vector<HWND> children;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window || window->destroying) return;
     window->destroying = true;
@@ -236,12 +260,14 @@ void DestroyTree(HWND handle) {
       LogEventLocked(WindowEventKind::kHidden, *window);
     }
   }
-  for (auto it = children.begin(); it != children.end(); ++it) DestroyTree(*it);
+  display::ShowWindowState(handle);
+  for (HWND child : children) DestroyTree(child);
   CallProcedure(handle, WM_DESTROY, 0, 0);
   CallProcedure(handle, WM_NCDESTROY, 0, 0);
+  display::DropPeer(handle);
   std::unique_ptr<Window> gone;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     LogEventLocked(WindowEventKind::kDestroyed, *window);
@@ -250,22 +276,33 @@ void DestroyTree(HWND handle) {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
     }
     if (window->menu) DestroyMenuLocked(window->menu);
-    auto& timers = S().timers;
-    timers.erase(std::remove_if(timers.begin(), timers.end(),
-                                [&](const Timer& t) { return t.window == handle; }),
-                 timers.end());
-    gone = S().windows.Remove(handle);
-    WakeAllLocked();
+    gone = M().windows.Remove(handle);
   }
+  display::ForgetWindow(handle);
   platform::DropWindowSurface(handle);
+  std::lock_guard lock(M().mutex);
+  display::WakeLocked();
 }
 
-// Moves and sizes a window; sends WM_MOVE and WM_SIZE for what changed.
+// Under the lock: moves the window to `r`; tells whether it moved and whether it changed
+// size, and gives the WM_MOVE and WM_SIZE parameters.
+void PlaceLocked(Window& window, const RECT& r, bool* moved, bool* sized, LPARAM* origin,
+                 LPARAM* size) {
+  *moved = r.left != window.rect.left || r.top != window.rect.top;
+  *sized = Width(r) != Width(window.rect) || Height(r) != Height(window.rect);
+  window.rect = r;
+  if (*moved || *sized) LogEventLocked(WindowEventKind::kMoved, window);
+  if (*sized) window.needsPaint = window.needsErase = true;
+  *origin = ClientOriginParam(window);
+  *size = ClientSizeParam(window);
+}
+
+// Moves and sizes a window; sends WM_SIZE and WM_MOVE for what changed.
 bool Reposition(HWND handle, int x, int y, int width, int height, UINT flags) {
   bool moved = false, sized = false;
   LPARAM origin = 0, size = 0;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = CheckedLocked(handle);
     if (!window) return false;
     RECT r = window->rect;
@@ -279,47 +316,42 @@ bool Reposition(HWND handle, int x, int y, int width, int height, UINT flags) {
       r.right = r.left + std::max(width, 0);
       r.bottom = r.top + std::max(height, 0);
     }
-    moved = r.left != window->rect.left || r.top != window->rect.top;
-    sized = Width(r) != Width(window->rect) || Height(r) != Height(window->rect);
-    window->rect = r;
-    if (moved || sized) {
-      LogEventLocked(WindowEventKind::kMoved, *window);
-      if (sized) window->needsPaint = true;
-    }
-    origin = ClientOriginParam(*window);
-    size = ClientSizeParam(*window);
+    PlaceLocked(*window, r, &moved, &sized, &origin, &size);
   }
-  if (sized) CallProcedure(handle, WM_SIZE, 0, size);
+  if (moved || sized) display::ShowWindowState(handle);
+  if (sized) CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
   if (moved) CallProcedure(handle, WM_MOVE, 0, origin);
   if (flags & SWP_SHOWWINDOW) SetVisible(handle, true);
   if (flags & SWP_HIDEWINDOW) SetVisible(handle, false);
   return true;
 }
 
-// Whether the calling thread may change the window (its own thread only).
-bool OwnedByCaller(HWND handle) {
-  std::lock_guard lock(S().mutex);
-  Window* window = CheckedLocked(handle);
-  if (!window) return false;
-  if (window->thread != std::this_thread::get_id()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
-LRESULT headless::internal::CallProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-  WNDPROC procedure;
+void NoteUserGeometry(HWND handle, int x, int y, int width, int height) {
+  bool moved, sized;
+  LPARAM origin, size;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
-    if (!window) return 0;
-    procedure = window->procedure;
+    if (!window) return;
+    PlaceLocked(*window, {x, y, x + width, y + height}, &moved, &sized, &origin, &size);
+    if (moved || sized) display::WakeLocked();
   }
-  return procedure ? procedure(handle, message, wParam, lParam) : 0;
+  if (sized) {
+    display::ShowWindowState(handle);
+    CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
+  }
+  if (moved) CallProcedure(handle, WM_MOVE, 0, origin);
 }
+
+void NoteUserMinimised(HWND handle, bool minimised) {
+  SetMinimised(handle, minimised);
+}
+
+}  // namespace window_system
+
+using namespace window_system;
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   if (!windowClass || !windowClass->lpszClassName || !windowClass->lpfnWndProc ||
@@ -327,27 +359,24 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   std::string key = LowerName(windowClass->lpszClassName);
-  if (S().classes.count(key)) {
+  if (M().classes.count(key)) {
     SetLastError(ERROR_CLASS_ALREADY_EXISTS);
     return 0;
   }
   WindowClass entry;
   entry.name = windowClass->lpszClassName;
-  entry.atom = S().nextAtom++;
+  entry.atom = M().nextAtom++;
   entry.record = *windowClass;
-  if (windowClass->lpszMenuName) {
-    if (IS_INTRESOURCE(windowClass->lpszMenuName)) {
-      entry.integerMenu = true;
-    } else {
-      entry.menuName = windowClass->lpszMenuName;
-    }
+  // Menus of the program are named by text; a numbered class menu finds none.
+  if (windowClass->lpszMenuName && !IS_INTRESOURCE(windowClass->lpszMenuName)) {
+    entry.menuName = windowClass->lpszMenuName;
   }
   entry.record.lpszClassName = nullptr;  // the copies above stay; the caller's text may not
   entry.record.lpszMenuName = nullptr;
   ATOM atom = entry.atom;
-  S().classes.emplace(key, std::move(entry));
+  M().classes.emplace(key, std::move(entry));
   return atom;
 }
 
@@ -356,25 +385,27 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   std::string key = LowerName(className);
-  auto it = S().classes.find(key);
-  if (it == S().classes.end()) {
+  auto it = M().classes.find(key);
+  if (it == M().classes.end()) {
     SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
     return FALSE;
   }
   bool inUse = false;
-  S().windows.ForEach([&](uint64_t, const Window& w) {
+  M().windows.ForEach([&](uint64_t, const Window& w) {
     if (LowerName(w.className.c_str()) == key) inUse = true;
   });
   if (inUse) {
     SetLastError(ERROR_CLASS_HAS_WINDOWS);
     return FALSE;
   }
-  S().classes.erase(it);
+  M().classes.erase(it);
   return TRUE;
 }
 
+// A display whose native objects live on one thread refuses a window asked for on any
+// other thread with ERROR_NOT_SUPPORTED.
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
@@ -382,13 +413,17 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
     return nullptr;
   }
+  if (!display::MayCreateWindows()) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
   std::string menuName;
   HWND handle;
   CREATESTRUCTA create{};
   {
-    std::lock_guard lock(S().mutex);
-    auto it = S().classes.find(LowerName(className));
-    if (it == S().classes.end()) {
+    std::lock_guard lock(M().mutex);
+    auto it = M().classes.find(LowerName(className));
+    if (it == M().classes.end()) {
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
       return nullptr;
     }
@@ -401,7 +436,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
       return nullptr;
     }
     bool child = (style & WS_CHILD) != 0;
-    if (!child && menu && !S().menus.Find(menu)) {
+    if (!child && menu && !M().menus.Find(menu)) {
       SetLastError(ERROR_INVALID_MENU_HANDLE);
       return nullptr;
     }
@@ -409,17 +444,20 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     auto window = std::make_unique<Window>();
     window->className = windowClass.name;
     window->procedure = windowClass.record.lpfnWndProc;
+    window->background = windowClass.record.hbrBackground;
     window->style = style & ~(WS_VISIBLE | WS_MINIMIZE);
     window->exStyle = exStyle;
     window->text = windowName ? windowName : "";
     window->parent = parent;
     window->thread = std::this_thread::get_id();
+    window->peer = display::NewPeer();
     if (x == CW_USEDEFAULT) x = y = 0;
     if (width == CW_USEDEFAULT) {
       width = Metric(SM_CXSCREEN) / 2;
       height = Metric(SM_CYSCREEN) / 2;
     }
     window->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
+    window->needsPaint = window->needsErase = true;
     if (child) {
       window->id = static_cast<int>(reinterpret_cast<UINT_PTR>(menu));
     } else {
@@ -428,14 +466,14 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     }
     create = {param, instance, child ? nullptr : menu,   parent,     height,    width,
               y,     x,        static_cast<LONG>(style), windowName, className, exStyle};
-    handle = S().windows.Add<HWND>(std::move(window));
-    S().windows.Find(handle)->handle = handle;
+    handle = M().windows.Add<HWND>(std::move(window));
+    M().windows.Find(handle)->handle = handle;
     if (Window* p = FindWindowLocked(parent)) p->children.push_back(handle);
-    OwnQueueLocked();
+    display::ThreadOwnsWindowsLocked();
   }
   if (!menuName.empty()) {
     HMENU classMenu = LoadMenuA(instance, menuName.c_str());
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (window && classMenu) {
       window->menu = classMenu;
@@ -443,15 +481,17 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     }
   }
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (window && window->menu) {
-      if (Menu* m = S().menus.Find(window->menu)) m->owner = handle;
+      if (Menu* m = M().menus.Find(window->menu)) m->owner = handle;
     }
   }
+  display::ShowWindowState(handle);
   if (!CallProcedure(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
     CallProcedure(handle, WM_NCDESTROY, 0, 0);
-    std::lock_guard lock(S().mutex);
+    display::DropPeer(handle);
+    std::lock_guard lock(M().mutex);
     if (Window* p = FindWindowLocked(parent)) {
       p->children.erase(std::remove(p->children.begin(), p->children.end(), handle),
                         p->children.end());
@@ -459,7 +499,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (Window* window = FindWindowLocked(handle); window && window->menu) {
       DestroyMenuLocked(window->menu);
     }
-    S().windows.Remove(handle);
+    M().windows.Remove(handle);
     SetLastError(ERROR_SUCCESS);
     return nullptr;
   }
@@ -470,66 +510,85 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   }
   LPARAM size, origin;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return nullptr;
     LogEventLocked(WindowEventKind::kCreated, *window);
     size = ClientSizeParam(*window);
     origin = ClientOriginParam(*window);
   }
-  CallProcedure(handle, WM_SIZE, 0, size);
+  CallProcedure(handle, WM_SIZE, SIZE_RESTORED, size);
   CallProcedure(handle, WM_MOVE, 0, origin);
   if (style & WS_MINIMIZE) SetMinimised(handle, true);
   if (style & WS_VISIBLE) SetVisible(handle, true);
   return IsWindow(handle) ? handle : nullptr;
 }
 
+// Only the window's own thread may destroy it (ERROR_ACCESS_DENIED otherwise).
 BOOL DestroyWindow(HWND window) {
-  if (!OwnedByCaller(window)) return FALSE;
+  {
+    std::lock_guard lock(M().mutex);
+    Window* w = CheckedLocked(window);
+    if (!w) return FALSE;
+    if (w->thread != std::this_thread::get_id()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+  }
   DestroyTree(window);
   return TRUE;
 }
 
 BOOL IsWindow(HWND window) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   return FindWindowLocked(window) != nullptr;
 }
 
 BOOL IsWindowVisible(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   return window && VisibleLocked(*window);
 }
 
 BOOL IsWindowEnabled(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   return window && !(window->style & WS_DISABLED);
 }
 
 BOOL IsIconic(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   return window && (window->style & WS_MINIMIZE);
 }
 
 BOOL EnableWindow(HWND handle, BOOL enable) {
-  std::lock_guard lock(S().mutex);
-  Window* window = CheckedLocked(handle);
-  if (!window) return FALSE;
-  BOOL wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
-  if (enable) {
-    window->style &= ~WS_DISABLED;
-  } else {
-    window->style |= WS_DISABLED;
+  if (!display::OnDisplayThread()) {
+    return OnDisplayThreadOr(handle, [&] { return EnableWindow(handle, enable); });
   }
+  BOOL wasDisabled;
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
+    if (enable) {
+      window->style &= ~WS_DISABLED;
+    } else {
+      window->style |= WS_DISABLED;
+    }
+  }
+  display::ShowWindowState(handle);
   return wasDisabled;
 }
 
 BOOL ShowWindow(HWND window, int command) {
+  if (!display::OnDisplayThread()) {
+    return OnDisplayThreadOr(window, [&] { return ShowWindow(window, command); });
+  }
   bool was;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* w = CheckedLocked(window);
     if (!w) return FALSE;
     was = (w->style & WS_VISIBLE) != 0;
@@ -564,9 +623,11 @@ BOOL ShowWindow(HWND window, int command) {
 }
 
 BOOL UpdateWindow(HWND handle) {
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(handle, [&] { return UpdateWindow(handle); });
   bool paint;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = CheckedLocked(handle);
     if (!window) return FALSE;
     paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
@@ -575,34 +636,47 @@ BOOL UpdateWindow(HWND handle) {
   return TRUE;
 }
 
-BOOL InvalidateRect(HWND handle, const RECT*, BOOL) {
-  std::lock_guard lock(S().mutex);
+// The whole client area is invalidated (the rectangle is not kept). Any thread may call it.
+BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
+  std::lock_guard lock(M().mutex);
   if (!handle) {
     // Every window of the calling thread.
-    S().windows.ForEach([&](uint64_t, const Window& w) {
-      if (w.thread == std::this_thread::get_id()) const_cast<Window&>(w).needsPaint = true;
+    M().windows.ForEach([&](uint64_t, const Window& w) {
+      if (w.thread != std::this_thread::get_id()) return;
+      const_cast<Window&>(w).needsPaint = true;
+      if (erase) const_cast<Window&>(w).needsErase = true;
     });
-    WakeAllLocked();
-    return TRUE;
+  } else {
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    window->needsPaint = true;
+    if (erase) window->needsErase = true;
   }
-  Window* window = CheckedLocked(handle);
-  if (!window) return FALSE;
-  window->needsPaint = true;
-  WakeAllLocked();
+  display::WakeLocked();
   return TRUE;
 }
 
 BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
+  if (!display::OnDisplayThread()) {
+    return OnDisplayThreadOr(
+        window, [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
+  }
   return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE;
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
+  if (!display::OnDisplayThread()) {
+    return OnDisplayThreadOr(window,
+                             [&] { return MoveWindow(window, x, y, width, height, repaint); });
+  }
   if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
   if (repaint) InvalidateRect(window, nullptr, TRUE);
   return TRUE;
 }
 
 BOOL CloseWindow(HWND window) {
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(window, [&] { return CloseWindow(window); });
   if (!IsWindow(window)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -612,6 +686,8 @@ BOOL CloseWindow(HWND window) {
 }
 
 BOOL OpenIcon(HWND window) {
+  if (!display::OnDisplayThread())
+    return OnDisplayThreadOr(window, [&] { return OpenIcon(window); });
   if (!IsWindow(window)) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -622,7 +698,7 @@ BOOL OpenIcon(HWND window) {
 }
 
 BOOL GetWindowRect(HWND handle, RECT* rect) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window || !rect) return FALSE;
   *rect = ScreenRectLocked(*window);
@@ -630,7 +706,7 @@ BOOL GetWindowRect(HWND handle, RECT* rect) {
 }
 
 BOOL GetClientRect(HWND handle, RECT* rect) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window || !rect) return FALSE;
   if (window->style & WS_MINIMIZE) {
@@ -643,7 +719,7 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
 }
 
 HWND GetParent(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window) return nullptr;
   // A child's parent, or a pop-up's owner.
@@ -651,7 +727,7 @@ HWND GetParent(HWND handle) {
 }
 
 int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window || !text || maxCount <= 0) {
     if (text && maxCount > 0) text[0] = '\0';
@@ -664,17 +740,23 @@ int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
 }
 
 BOOL SetWindowTextA(HWND handle, LPCSTR text) {
-  std::lock_guard lock(S().mutex);
-  Window* window = CheckedLocked(handle);
-  if (!window) return FALSE;
-  window->text = text ? text : "";
-  window->needsPaint = true;
-  LogEventLocked(WindowEventKind::kTextChanged, *window);
+  if (!display::OnDisplayThread()) {
+    return OnDisplayThreadOr(handle, [&] { return SetWindowTextA(handle, text); });
+  }
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = CheckedLocked(handle);
+    if (!window) return FALSE;
+    window->text = text ? text : "";
+    window->needsPaint = true;
+    LogEventLocked(WindowEventKind::kTextChanged, *window);
+  }
+  display::ShowWindowState(handle);
   return TRUE;
 }
 
 LONG GetWindowLongA(HWND handle, int index) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window) return 0;
   switch (index) {
@@ -691,7 +773,6 @@ LONG GetWindowLongA(HWND handle, int index) {
 }
 
 int GetSystemMetrics(int index) {
-  std::lock_guard lock(S().mutex);
   return Metric(index);
 }
 
@@ -703,12 +784,26 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
       DestroyWindow(handle);
       return 0;
     case WM_PAINT: {
-      std::lock_guard lock(S().mutex);
-      if (Window* window = FindWindowLocked(handle)) window->needsPaint = false;
+      PAINTSTRUCT paint;
+      if (BeginPaint(handle, &paint)) EndPaint(handle, &paint);
       return 0;
     }
-    case WM_ERASEBKGND:
+    case WM_ERASEBKGND: {
+      // The class's background brush fills the client area.
+      HBRUSH brush;
+      RECT area;
+      {
+        std::lock_guard lock(M().mutex);
+        Window* window = FindWindowLocked(handle);
+        if (!window) return 0;
+        brush = window->background;
+        RECT client = ClientAreaLocked(*window);
+        area = {0, 0, client.right - client.left, client.bottom - client.top};
+      }
+      if (!brush || !wParam) return 0;
+      FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
       return 1;
+    }
     case WM_SYSCOMMAND:
       switch (wParam & 0xFFF0) {
         case SC_CLOSE:
@@ -723,7 +818,7 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
       }
       return 0;
     case WM_NCHITTEST: {
-      std::lock_guard lock(S().mutex);
+      std::lock_guard lock(M().mutex);
       Window* window = FindWindowLocked(handle);
       if (!window) return HTNOWHERE;
       return platform::FrameHitTest(ShapeOf(*window), platform::ReadFrameMetrics(Metric),

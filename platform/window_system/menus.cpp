@@ -1,11 +1,11 @@
-// Menus, cursors and icons of the Qt backend. A menu is built from the program's menu
-// template; its items keep the greyed and disabled state that the program sets, and the menu
-// bar of its window shows that state.
-#include "platform/qt/qt_state.h"
+// Menus, cursors and icons of the window system. A menu is built from the program's menu
+// template; its items keep the greyed and disabled state that the program sets, and the
+// menu bar of its window shows that state.
 #include "platform/resources.h"
 #include "platform/threads.h"
+#include "platform/window_system/model.h"
 
-namespace qtbackend::internal {
+namespace window_system {
 
 MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
   for (MenuPopup& popup : menu.popups) {
@@ -17,18 +17,17 @@ MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
 }
 
 void DestroyMenuLocked(HMENU handle) {
-  S().menus.Remove(handle);
-  S().windows.ForEach([&](uint64_t, const Window& w) {
+  M().menus.Remove(handle);
+  M().windows.ForEach([&](uint64_t, const Window& w) {
     if (w.menu == handle) const_cast<Window&>(w).menu = nullptr;
   });
 }
 
-}  // namespace qtbackend::internal
+}  // namespace window_system
 
-using namespace qtbackend::internal;
+using namespace window_system;
 
 namespace {
-
 // A stock icon or cursor: an object that only carries its identity.
 struct StockObject {
   int id;
@@ -56,6 +55,15 @@ H StockHandle(platform::HandleTable<StockObject>& table, int id) {
   return table.Add<H>(std::make_unique<StockObject>(StockObject{id}));
 }
 
+void LogMenuItemLocked(const Menu& menu, UINT id, UINT state) {
+  if (Window* owner = FindWindowLocked(menu.owner)) {
+    LogEventLocked(WindowEventKind::kMenuItem, *owner, id, state);
+  } else {
+    Window none;
+    LogEventLocked(WindowEventKind::kMenuItem, none, id, state);
+  }
+}
+
 }  // namespace
 
 HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
@@ -78,12 +86,12 @@ HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
     }
     menu->popups.push_back(std::move(popup));
   }
-  std::lock_guard lock(S().mutex);
-  return S().menus.Add<HMENU>(std::move(menu));
+  std::lock_guard lock(M().mutex);
+  return M().menus.Add<HMENU>(std::move(menu));
 }
 
 HMENU GetMenu(HWND handle) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -93,15 +101,16 @@ HMENU GetMenu(HWND handle) {
 }
 
 BOOL EnableMenuItem(HMENU handle, UINT idOrPosition, UINT flags) {
-  BOOL previous;
+  UINT previous;
   {
-    std::lock_guard lock(S().mutex);
-    Menu* menu = S().menus.Find(handle);
+    std::lock_guard lock(M().mutex);
+    Menu* menu = M().menus.Find(handle);
     if (!menu) {
       SetLastError(ERROR_INVALID_MENU_HANDLE);
       return -1;
     }
     UINT* state = nullptr;
+    UINT id = idOrPosition;
     if (flags & MF_BYPOSITION) {
       if (idOrPosition >= menu->popups.size()) return -1;
       state = &menu->popups[idOrPosition].state;
@@ -110,17 +119,17 @@ BOOL EnableMenuItem(HMENU handle, UINT idOrPosition, UINT flags) {
     } else {
       return -1;
     }
-    previous = static_cast<BOOL>(*state);
+    previous = *state;
     *state = flags & (MF_GRAYED | MF_DISABLED);
+    if (previous != *state) LogMenuItemLocked(*menu, id, *state);
   }
-  // The menu bar shows the new state (its widgets belong to the window thread).
-  RunOnWindowThread([handle] { SyncMenuBar(handle); });
-  return previous;
+  display::ShowMenuState(handle);
+  return static_cast<BOOL>(previous);
 }
 
 UINT GetMenuState(HMENU handle, UINT idOrPosition, UINT flags) {
-  std::lock_guard lock(S().mutex);
-  Menu* menu = S().menus.Find(handle);
+  std::lock_guard lock(M().mutex);
+  Menu* menu = M().menus.Find(handle);
   if (!menu) {
     SetLastError(ERROR_INVALID_MENU_HANDLE);
     return 0xFFFFFFFF;

@@ -1,21 +1,20 @@
-// Painting in the Qt backend: BeginPaint hands out a device context on the window's surface
-// (drawn by the drawing services), erasing it first with the class's background when the
-// window asked for it; the client widget shows the surface whenever it has new pixels.
-#include <QCoreApplication>
+// Painting: BeginPaint hands out a device context on the window's surface (drawn by the
+// drawing services), erasing it first with the class's background when the window asked for
+// it; the window's peer shows the surface whenever it has new pixels.
 #include <cstring>
 
 #include "platform/gdi.h"
-#include "platform/qt/qt_state.h"
 #include "platform/surface.h"
 #include "platform/threads.h"
+#include "platform/window_system/model.h"
 
-using namespace qtbackend::internal;
+using namespace window_system;
 
 HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
   RECT area;
   bool erase;
   {
-    std::lock_guard lock(S().mutex);
+    std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window || !paint) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -47,7 +46,7 @@ BOOL EndPaint(HWND handle, const PAINTSTRUCT* paint) {
 namespace platform {
 
 bool WindowClientSize(HWND handle, int* width, int* height) {
-  std::lock_guard lock(S().mutex);
+  std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) return false;
   RECT client = ClientAreaLocked(*window);
@@ -57,17 +56,8 @@ bool WindowClientSize(HWND handle, int* width, int* height) {
   return true;
 }
 
-// Any thread may report new pixels; the window thread repaints the client widget when it
-// next handles Qt events.
 void WindowSurfaceChanged(HWND handle) {
-  if (OnWindowThread()) {
-    RepaintClient(handle);
-    return;
-  }
-  if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(
-        app, [handle] { RepaintClient(handle); }, Qt::QueuedConnection);
-  }
+  display::ShowSurface(handle);
 }
 
 }  // namespace platform

@@ -1,0 +1,115 @@
+// The Qt display: widgets on the window thread (the thread of the QApplication) are the
+// peers of the model's windows; changes asked for on other threads are carried out there,
+// the screen is Qt's primary screen and the clock is the real one.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <atomic>
+
+#include "platform/qt/qt_state.h"
+#include "platform/threads.h"
+
+namespace qtbackend::internal {
+
+State& S() {
+  static State* state = new State;
+  return *state;
+}
+
+}  // namespace qtbackend::internal
+
+namespace window_system::display {
+
+using namespace qtbackend::internal;
+
+namespace {
+
+// The screen's size as last read on the window thread (other threads may not ask Qt).
+std::atomic<int> screenWidth{0};
+std::atomic<int> screenHeight{0};
+
+void ReadScreenSize() {
+  if (!OnWindowThread()) return;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    screenWidth.store(screen->geometry().width());
+    screenHeight.store(screen->geometry().height());
+  }
+}
+
+}  // namespace
+
+// Windows are widgets, which Qt keeps on the thread of the QApplication.
+bool MayCreateWindows() {
+  return OnWindowThread();
+}
+
+bool OnDisplayThread() {
+  return OnWindowThread();
+}
+
+// Every window lives on the window thread.
+bool RunOnThreadOf(HWND, const std::function<void()>& call) {
+  return RunOnWindowThread(call);
+}
+
+// Each thread's queue is made when it is first used.
+void ThreadOwnsWindowsLocked() {}
+
+std::shared_ptr<Peer> NewPeer() {
+  return std::make_shared<Peer>();
+}
+
+void ShowWindowState(HWND window) {
+  SyncWidget(window);
+}
+
+void DropPeer(HWND window) {
+  DropWidgets(window);
+}
+
+void ForgetWindow(HWND window) {
+  std::vector<UINT_PTR> timers;
+  {
+    std::lock_guard lock(M().mutex);
+    for (const Timer& timer : S().timers) {
+      if (timer.window == window) timers.push_back(timer.id);
+    }
+    // Menu bars whose widgets went with their window.
+    std::erase_if(S().menuBars, [](const auto& entry) { return entry.second.isNull(); });
+  }
+  for (UINT_PTR id : timers) KillTimer(window, id);
+}
+
+void WakeLocked() {
+  WakeWindowThread();
+}
+
+// Any thread may report new pixels; the window thread repaints the client widget when it
+// next handles Qt events.
+void ShowSurface(HWND window) {
+  if (OnWindowThread()) {
+    RepaintClient(window);
+    return;
+  }
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(
+        app, [window] { RepaintClient(window); }, Qt::QueuedConnection);
+  }
+}
+
+// The menu bar's widgets belong to the window thread.
+void ShowMenuState(HMENU menu) {
+  RunOnWindowThread([menu] { SyncMenuBar(menu); });
+}
+
+void ScreenSize(int* width, int* height) {
+  if (OnWindowThread()) {
+    ReadScreenSize();
+  } else if (screenWidth.load() == 0) {
+    RunOnWindowThread(ReadScreenSize);
+  }
+  *width = screenWidth.load();
+  *height = screenHeight.load();
+}
+
+}  // namespace window_system::display

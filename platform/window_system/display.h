@@ -1,0 +1,80 @@
+// The display driver beneath the window system: what the model asks of the display that
+// shows it. The model keeps every window's state; a driver only shows that state and tells
+// the model what the user did. Exactly one driver is linked into a program (headless for
+// tests and runs without a display, qt for the desktop), and it defines these calls.
+// Unless a call says otherwise, it is made without the model's lock held.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/types.h"
+#include "platform/window_system/record.h"
+
+namespace window_system::display {
+
+// The driver's native objects for one window (null for a driver that shows nothing).
+struct Peer;
+
+// ---- Threads ------------------------------------------------------------------------------
+
+// Whether the calling thread may create windows: a driver whose native objects live on one
+// thread answers true only there.
+bool MayCreateWindows();
+// Whether the calling thread may change a window's native peer directly. When false, the
+// model hands the change to the display's thread with RunOnThreadOf.
+bool OnDisplayThread();
+// Runs `call` on the thread that shows `window` (for a null window, on the display's thread
+// or the calling one) and waits for it, serving what is sent to the caller meanwhile; false
+// (without running it) when there is no such thread.
+bool RunOnThreadOf(HWND window, const std::function<void()>& call);
+
+// ---- Peers ----------------------------------------------------------------------------------
+
+// The calling thread is about to own a window: the driver readies what the thread needs
+// (its message queue). Called under the model's lock.
+void ThreadOwnsWindowsLocked();
+// Creates the peer of a newly created window, before its first message (null when the
+// driver keeps none). Called under the model's lock; it must not touch native objects yet.
+std::shared_ptr<Peer> NewPeer();
+// The window's state changed (visibility, geometry, enabled state, text, minimised): the
+// peer follows, creating its native objects when missing. Display thread only.
+void ShowWindowState(HWND window);
+// The window is being destroyed: its native objects go. Display thread only.
+void DropPeer(HWND window);
+// The window is gone from the model: the driver forgets what it kept for it (its timers).
+void ForgetWindow(HWND window);
+// Something a waiting loop may look for changed (a window to paint, a window gone): every
+// loop looks again. Called under the model's lock.
+void WakeLocked();
+// The window's surface has new pixels: its peer shows them. Any thread.
+void ShowSurface(HWND window);
+// A menu item's or pop-up's greyed state changed: the menu bar shows it. Any thread.
+void ShowMenuState(HMENU menu);
+
+// ---- Messages ---------------------------------------------------------------------------
+
+// GetMessageA's wait: the next message for the calling thread that passes the filters, or
+// WM_QUIT. Messages sent by other threads are carried out meanwhile; the display waits for
+// the next event when there is nothing yet.
+void NextMessage(MSG* message, HWND filterWindow, UINT filterMin, UINT filterMax);
+
+// ---- Boxes and tones ----------------------------------------------------------------------
+
+// Shows a message box, modal, on the thread the model chose, and gives the user's answer.
+// The model has disabled the box's owner meanwhile.
+int RunMessageBox(const BoxRecord& box);
+// Plays a tone of `frequency` Hz for `duration` milliseconds; returns when it ended.
+void Tone(DWORD frequency, DWORD duration);
+// Pauses the calling thread for `milliseconds` on the display's clock.
+void Pause(DWORD milliseconds);
+
+// ---- Screen and clock ---------------------------------------------------------------------
+
+// The screen's size in pixels. Any thread.
+void ScreenSize(int* width, int* height);
+// The display's clock in milliseconds (a virtual one for a driver without a display).
+uint64_t Now();
+
+}  // namespace window_system::display

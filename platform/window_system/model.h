@@ -1,0 +1,131 @@
+// The window system's model: classes, windows and their tree, menus, screen metrics and the
+// record of what was shown, behind one mutex. Both display drivers keep their own queues
+// and dialogs beside it under the same mutex. Window procedures are always called without
+// the mutex held.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/handle_table.h"
+#include "platform/window.h"
+#include "platform/window_system/display.h"
+#include "platform/window_system/record.h"
+
+namespace window_system {
+
+struct WindowClass {
+  std::string name;
+  ATOM atom;
+  WNDCLASSA record;
+  std::string menuName;  // a copy of the class's menu name (empty for none)
+};
+
+// A dialog's or a dialog control's own state, kept by the driver that runs dialogs.
+struct DialogData;
+
+struct Window {
+  HWND handle = nullptr;
+  std::string className;
+  WNDPROC procedure = nullptr;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  HBRUSH background = nullptr;  // the class's background brush
+  std::string text;
+  HWND parent = nullptr;       // the parent of a child window, the owner of a pop-up
+  std::vector<HWND> children;  // in creation order
+  RECT rect{};                 // outer rectangle: screen coordinates, or parent client ones
+  HMENU menu = nullptr;        // top-level windows only
+  int id = 0;                  // child windows only
+  bool needsPaint = false;
+  bool needsErase = false;
+  bool destroying = false;
+  std::thread::id thread;  // the thread that created the window
+  std::shared_ptr<DialogData> dialog;
+  std::shared_ptr<display::Peer> peer;
+};
+
+struct MenuItem {
+  std::string text;
+  UINT id = 0;
+  UINT state = 0;  // MF_GRAYED, MF_DISABLED bits
+  bool separator = false;
+};
+
+struct MenuPopup {
+  std::string text;
+  UINT state = 0;
+  std::vector<MenuItem> items;
+};
+
+struct Menu {
+  std::vector<MenuPopup> popups;
+  HWND owner = nullptr;  // the window the menu belongs to, once attached
+};
+
+struct Model {
+  std::mutex mutex;
+  platform::HandleTable<Window> windows{platform::HandleKind::kWindow};
+  platform::HandleTable<Menu> menus{platform::HandleKind::kMenu};
+  std::map<std::string, WindowClass> classes;  // keyed by lower-case name
+  ATOM nextAtom = 0xC000;
+  std::vector<WindowEvent> events;
+};
+
+// The one model of the process (never destroyed, so threads ending late may still use it).
+Model& M();
+
+// Under M().mutex: the window, or null for a stale handle.
+Window* FindWindowLocked(HWND window);
+// Under M().mutex: the window, or null with ERROR_INVALID_WINDOW_HANDLE.
+Window* CheckedLocked(HWND window);
+// Under M().mutex: appends to the record of window events.
+void LogEventLocked(WindowEventKind kind, const Window& window, UINT item = 0, UINT flags = 0);
+// Under M().mutex: a menu item by command id (searching every popup) or null.
+MenuItem* FindMenuItemLocked(Menu& menu, UINT id);
+// Under M().mutex: destroys a menu (its window forgets it).
+void DestroyMenuLocked(HMENU menu);
+
+// Screen metric of `index` (GetSystemMetrics); callable with or without M().mutex.
+int Metric(int index);
+// Client rectangle of a window in its own outer coordinates (frame model: sizing frame or
+// thin border, caption bar, menu bar).
+RECT ClientAreaLocked(const Window& window);
+// Outer rectangle in screen coordinates.
+RECT ScreenRectLocked(const Window& window);
+// Screen origin of a window's client area.
+POINT ClientOriginLocked(const Window& window);
+// Whether the window and every parent up to its top-level window are visible.
+bool VisibleLocked(const Window& window);
+// Whether the window takes the user's input: neither it nor a parent up to its top-level
+// window is disabled.
+bool TakesInputLocked(const Window& window);
+
+// The control of `id` among the dialog's children, or null (no error is set).
+HWND FindControl(HWND dialog, int id);
+
+// Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
+bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax);
+// A message stamped with the display's clock.
+MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Under M().mutex: the next of a thread's posted messages that passes the filters (those of
+// windows that are gone are dropped), else a WM_PAINT for the oldest visible window of the
+// thread that needs painting. `remove` takes a posted message out of `posted`.
+bool TakePostedOrPaintLocked(std::deque<MSG>& posted, std::thread::id thread, MSG* out,
+                             HWND filterWindow, UINT filterMin, UINT filterMax, bool remove);
+
+// Calls the window's procedure on the calling thread (0 for a stale handle).
+LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// What the display reports the user did to a window through the window manager: a move or
+// a resize (the new outer rectangle), a minimise or a restore. The model follows and the
+// window procedure hears of it. Display thread only.
+void NoteUserGeometry(HWND window, int x, int y, int width, int height);
+void NoteUserMinimised(HWND window, bool minimised);
+
+}  // namespace window_system
