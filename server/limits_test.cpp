@@ -277,7 +277,22 @@ int HighestDescriptor() {
   return highest;
 }
 
+// The undefined-behaviour sanitizer probes memory through a pipe the first time it checks an
+// object's dynamic type, so in a process without a free descriptor it reports sound objects
+// as having no valid type. The address sanitizer build always carries it.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CORVANTIS_PROBES_NEED_DESCRIPTORS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define CORVANTIS_PROBES_NEED_DESCRIPTORS 1
+#endif
+
 TEST(Limits, WithoutDescriptorsNewClientsAreStillRefusedPolitely) {
+#ifdef CORVANTIS_PROBES_NEED_DESCRIPTORS
+  GTEST_SKIP() << "the sanitizer's own checks need descriptors";
+#endif
   TestServer server;
   testing::AddUser(server.dataDir(), "alice", "secret1");
   // The clients' sockets are made while descriptors remain.
