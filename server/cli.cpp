@@ -83,7 +83,7 @@ bool ParseListen(const std::string& text, ServerOptions& options) {
     address = address.substr(1, address.size() - 2);
   }
   const auto port = ParseNumber<uint16_t>(text.substr(colon + 1));
-  std::error_code ec;
+  error_code ec;
   asio::ip::make_address(address, ec);
   if (!port || ec) return false;
   options.listenAddress = address;

@@ -1,6 +1,6 @@
 #include "server/password_checker.h"
 
-#include <asio/post.hpp>
+#include "server/asio.h"
 
 #include "server/credentials.h"
 

@@ -2,7 +2,7 @@
 // argon2id verification costs tens of milliseconds and tens of megabytes by design.
 #pragma once
 
-#include <asio/thread_pool.hpp>
+#include "server/asio.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,7 +1,6 @@
 #include "server/server.h"
 
-#include <asio/post.hpp>
-#include <asio/strand.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 
@@ -87,7 +86,7 @@ asio::ip::tcp::endpoint Server::Start() {
 
 void Server::Accept() {
   acceptor_.async_accept(
-      asio::make_strand(io_), [this](std::error_code ec, asio::ip::tcp::socket socket) {
+      asio::make_strand(io_), [this](error_code ec, asio::ip::tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
         if (!ec) {
           std::shared_ptr<Session> session;
@@ -122,7 +121,7 @@ void Server::Stop() {
     }
   }
   asio::post(acceptor_.get_executor(), [this] {
-    std::error_code ec;
+    error_code ec;
     acceptor_.close(ec);
   });
   for (auto& session : open) session->Close();

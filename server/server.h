@@ -1,8 +1,7 @@
 // The alarm server: accepts connections and serves them on a few threads until stopped.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
+#include "server/asio.h"
 
 #include <memory>
 #include <mutex>

@@ -1,9 +1,6 @@
 #include "server/session.h"
 
-#include <asio/dispatch.hpp>
-#include <asio/post.hpp>
-#include <asio/prefer.hpp>
-#include <asio/write.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 
@@ -24,7 +21,7 @@ Session::Session(asio::ip::tcp::socket socket, SessionServices& services, bool f
       services_(services),
       state_(full ? State::kFull : State::kUser),
       counted_(!full) {
-  std::error_code ec;
+  error_code ec;
   const auto peer = socket_.remote_endpoint(ec);
   if (ec) {
     address_ = peer_ = "unknown";
@@ -53,7 +50,7 @@ void Session::Close() {
   asio::post(socket_.get_executor(), [self = shared_from_this()] {
     // A connection whose last reply is on its way keeps the outcome of that reply.
     self->Finish(self->closeOutcome_ ? self->closeOutcome_ : "server stopping", false);
-    std::error_code ec;
+    error_code ec;
     self->socket_.close(ec);
   });
 }
@@ -85,7 +82,7 @@ void Session::StartRead() {
   reading_ = true;
   ArmTimer(services_.options.idleTimeout, false);
   socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t n) {
+                          [self = shared_from_this()](error_code ec, std::size_t n) {
                             self->reading_ = false;
                             ++self->timerGeneration_;
                             self->timer_.cancel();
@@ -106,10 +103,10 @@ void Session::StartRead() {
 void Session::ArmTimer(std::chrono::milliseconds after, bool linger) {
   const uint64_t generation = ++timerGeneration_;
   timer_.expires_after(after);
-  timer_.async_wait([self = shared_from_this(), generation, linger](std::error_code ec) {
+  timer_.async_wait([self = shared_from_this(), generation, linger](error_code ec) {
     if (ec || generation != self->timerGeneration_) return;
     if (linger) {
-      std::error_code ignored;
+      error_code ignored;
       self->socket_.close(ignored);
     } else {
       self->Finish("timed out", false);
@@ -254,7 +251,7 @@ void Session::Reply(std::string text, const char* finalOutcome) {
   closeOutcome_ = finalOutcome;
   out_ = std::move(text);
   asio::async_write(socket_, asio::buffer(out_),
-                    [self = shared_from_this()](std::error_code ec, std::size_t) {
+                    [self = shared_from_this()](error_code ec, std::size_t) {
                       self->busy_ = false;
                       if (self->done_) return;
                       if (ec) return self->Finish("connection error", false);
@@ -277,7 +274,7 @@ void Session::Finish(const char* outcome, bool linger) {
                " uploads=" + std::to_string(uploads_) + " bytes=" + std::to_string(bytesStored_));
   ++timerGeneration_;
   timer_.cancel();
-  std::error_code ec;
+  error_code ec;
   if (!linger) {
     socket_.close(ec);
     return;
@@ -292,11 +289,11 @@ void Session::Finish(const char* outcome, bool linger) {
 
 void Session::Linger() {
   socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                          [self = shared_from_this()](error_code ec, std::size_t) {
                             if (!ec) return self->Linger();
                             ++self->timerGeneration_;
                             self->timer_.cancel();
-                            std::error_code ignored;
+                            error_code ignored;
                             self->socket_.close(ignored);
                           });
 }

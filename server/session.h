@@ -20,8 +20,7 @@
 // the idle time, repeated failed logins from one address. A body cut short is never stored.
 #pragma once
 
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include "server/asio.h"
 
 #include <array>
 #include <atomic>
