@@ -133,12 +133,18 @@ void Settings() {
 
 void WaitForAlarmThread() {
   if (!alarmThread) return;
+  // The main window takes no input meanwhile: what the user does to it is dropped, as for a
+  // window disabled behind a modal dialog, so nothing clicked now is carried out later inside
+  // the dialog that follows. Only what the alarm thread sends is served.
+  const bool wasEnabled = IsWindowEnabled(MainWindow) != FALSE;
+  if (wasEnabled) EnableWindow(MainWindow, FALSE);
   for (;;) {
     DWORD state = MsgWaitForMultipleObjects(1, &alarmThread, FALSE, INFINITE, QS_SENDMESSAGE);
     if (state != WAIT_OBJECT_0 + 1) break;  // ended (or the handle failed)
     MSG message;
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // carries out the sent messages
   }
+  if (wasEnabled && IsWindow(MainWindow)) EnableWindow(MainWindow, TRUE);
   CloseHandle(alarmThread);
   alarmThread = nullptr;
 }

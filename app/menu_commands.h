@@ -24,7 +24,8 @@ void ChooseImageDimensions();
 // The driver's video-source dialog.
 void ChooseImageQuality();
 // Waits for the alarm thread to end, carrying out the capture requests and boxes it sends to
-// this thread meanwhile; the armed flag must be 0 (or the thread never ends).
+// this thread meanwhile; the armed flag must be 0 (or the thread never ends). MainWindow is
+// disabled for the wait, so the user's input to it meanwhile is dropped.
 void WaitForAlarmThread();
 // At the end of the program: stops the alarm thread after the frame in hand and waits for it.
 void FinishAlarmThread();

@@ -8,8 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_ratios.h"
+#include "bench/bench_windows.h"
 #include "camera/camera_connection.h"
-#include "camera/camera_test_windows.h"
 #include "camera/frame_grabber.h"
 #include "detect/alarm_state.h"
 #include "detect/motion_detector.h"
@@ -45,11 +46,7 @@ double DetectorNanoseconds(const std::vector<platform::CaptureFrame>& frames, in
 }
 
 void BM_FrameRoad640(benchmark::State& state) {
-  static bool windowsMade = false;
-  if (!windowsMade) {
-    camera_test::CreateProgramWindows();
-    windowsMade = true;
-  }
+  MakeProgramWindowsOnce();
   std::vector<platform::CaptureFrame> frames = RoomFrames();
   auto driver = std::make_shared<platform::ScriptedDriver>();
   driver->SetFrameGenerator([frames](int n) { return frames[n % 2]; });
@@ -81,5 +78,11 @@ void BM_DemoCameraFrame640(benchmark::State& state) {
   for (auto _ : state) camera.Grab();
 }
 BENCHMARK(BM_DemoCameraFrame640)->Unit(benchmark::kMillisecond);
+
+const bool ratiosAsked = [] {
+  AddBenchRatio("frame road / DetectMotion alone, 640x480", "BM_FrameRoad640",
+                "BM_DetectorAlone640", kAtMost, 7.0);
+  return true;
+}();
 
 }  // namespace

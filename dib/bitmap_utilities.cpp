@@ -1,6 +1,7 @@
 // Bitmap utilities: thin layers over the platform's bitmap and palette services.
 #include "dib/bitmap_utilities.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,7 +62,8 @@ WORD ColorCount(const void* header) {
   }
   BITMAPINFOHEADER info;
   std::memcpy(&info, header, sizeof info);
-  if ((info.biClrUsed & 0xffff) != 0) return static_cast<WORD>(info.biClrUsed & 0xffff);
+  // A non-zero count gives its low 16 bits, even when those are 0.
+  if (info.biClrUsed != 0) return static_cast<WORD>(info.biClrUsed & 0xffff);
   return EntriesForBitCount(info.biBitCount);
 }
 
@@ -90,6 +92,10 @@ bool PackedDibFits(const void* dib, SIZE_T blockBytes) {
   }
   if (headerBytes > blockBytes) return false;
   uint64_t pixelBytes;
+  // The drawing services read a colour table of their own size for depths of 8 bits and less:
+  // biClrUsed entries when that is below 2^depth, else all 2^depth, which can be more than
+  // ColorCount gives (a biClrUsed of 0x10000 counts 0).
+  uint64_t drawnTableBytes = 0;
   if (headerBytes == kCoreHeaderBytes) {
     BITMAPCOREHEADER core;
     std::memcpy(&core, dib, sizeof core);
@@ -100,8 +106,13 @@ bool PackedDibFits(const void* dib, SIZE_T blockBytes) {
     pixelBytes = info.biCompression == BI_RGB ? uint64_t{RowSize(info.biWidth, info.biBitCount)} *
                                                     static_cast<uint64_t>(std::llabs(info.biHeight))
                                               : info.biSizeImage;
+    uint64_t full = EntriesForBitCount(info.biBitCount);
+    uint64_t used = info.biClrUsed;
+    drawnTableBytes = sizeof(RGBQUAD) * (used != 0 && used < full ? used : full);
   }
-  return headerBytes + ColorTableBytes(dib) + pixelBytes <= blockBytes;
+  const uint64_t tableBytes = ColorTableBytes(dib);
+  return headerBytes + std::max(tableBytes, drawnTableBytes) <= blockBytes &&
+         headerBytes + tableBytes + pixelBytes <= blockBytes;
 }
 
 int QueryDibHeader(HGLOBAL dib, BITMAPINFOHEADER* header) {

@@ -13,8 +13,8 @@
 HPALETTE DuplicatePalette(HPALETTE palette);
 
 // Colour-table entries of a header: a 12-byte core header by its bit count; an information
-// header by the low 16 bits of biClrUsed when they are not 0, else by its bit count
-// (1 gives 2, 4 gives 16, 8 gives 256, any other 0).
+// header by the low 16 bits of biClrUsed when biClrUsed is not 0 (so 0x10000 gives 0), else
+// by its bit count (1 gives 2, 4 gives 16, 8 gives 256, any other 0).
 WORD ColorCount(const void* header);
 // Bytes of the colour table: ColorCount entries of 3 bytes (core header) or 4 bytes.
 DWORD ColorTableBytes(const void* header);

@@ -90,8 +90,13 @@ TEST(BitmapUtilities, ColourTablesAndSizesFollowTheHeader) {
   h.biClrUsed = 20;
   EXPECT_EQ(ColorCount(&h), 20);
   EXPECT_EQ(ColorTableBytes(&h), 80u);
-  h.biClrUsed = 0x10000;  // only the low 16 bits count
-  EXPECT_EQ(ColorCount(&h), 256);
+  // A non-zero count gives its low 16 bits, also when they are 0; the bit count is not
+  // looked at then.
+  h.biClrUsed = 0x10000;
+  EXPECT_EQ(ColorCount(&h), 0);
+  EXPECT_EQ(ColorTableBytes(&h), 0u);
+  h.biClrUsed = 0x10014;
+  EXPECT_EQ(ColorCount(&h), 20);
   h = InfoHeader(10, 10, 1);
   EXPECT_EQ(ColorCount(&h), 2);
   h = InfoHeader(10, 10, 16);
@@ -302,3 +307,29 @@ TEST(BitmapUtilities, EveryDepthKeepsTheColoursItCanHold) {
 }
 
 }  // namespace
+
+TEST(BitmapUtilities, ACountWhoseLowBitsAreZeroNeverLetsTheTableBeReadPastTheBlock) {
+  // 8 bits a pixel with biClrUsed 0x10000: no colour table by the counting rule, so the rows
+  // follow the header at once; the drawing services still read a full table of 256 entries
+  // from there, which this block (header and rows only) does not hold.
+  BITMAPINFOHEADER h = InfoHeader(10, 3, 8, 0x10000);
+  std::vector<BYTE> bytes(40 + RowSize(10, 8) * 3, 7);
+  std::memcpy(bytes.data(), &h, sizeof h);
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size()));
+  HGLOBAL dib = Block(bytes);
+  EXPECT_EQ(BitmapFromPackedDib(dib, nullptr), nullptr);
+  GlobalFree(dib);
+
+  // Long enough for that table, it goes to the drawing services, which may take the count
+  // as they see fit (this platform's draw it; the system's own may refuse it).
+  bytes.resize(40 + 1024, 0);
+  EXPECT_TRUE(PackedDibFits(bytes.data(), bytes.size()));
+  dib = Block(bytes);
+  if (HBITMAP bitmap = BitmapFromPackedDib(dib, nullptr)) {
+    BITMAP shape;
+    ASSERT_NE(GetObjectA(bitmap, sizeof shape, &shape), 0);
+    EXPECT_EQ(shape.bmWidth, 10);
+    DeleteObject(bitmap);
+  }
+  GlobalFree(dib);
+}

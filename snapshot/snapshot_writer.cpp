@@ -39,8 +39,10 @@ struct SnapshotPicture {
 
 // Takes the picture size from videoWidth x videoHeight when the frame's own header agrees
 // with it, and from the header when it does not, so the rows read are always the frame's
-// own. Gives false for a frame that is not 24 bits, has a header shorter than 40 bytes, or a
-// size libjpeg cannot hold.
+// own. Each size is read once: the menu may change it meanwhile (Image Dimensions right after
+// a disarm, while the alarm thread writes its last snapshot), and the values used must be
+// the ones compared. Gives false for a frame that is not 24 bits, has a header shorter than
+// 40 bytes, or a size libjpeg cannot hold.
 bool ChooseSnapshotPicture(const unsigned char* frame, SnapshotPicture* picture) {
   const uint32_t headerSize = ReadLittleEndian(frame, 4);
   const auto width = static_cast<int32_t>(ReadLittleEndian(frame + 4, 4));
@@ -51,10 +53,10 @@ bool ChooseSnapshotPicture(const unsigned char* frame, SnapshotPicture* picture)
       height > JPEG_MAX_DIMENSION) {
     return false;
   }
-  if (width == videoWidth.load(std::memory_order_relaxed) &&
-      height == videoHeight.load(std::memory_order_relaxed)) {
-    *picture = {static_cast<uint32_t>(videoWidth.load(std::memory_order_relaxed)),
-                static_cast<uint32_t>(videoHeight.load(std::memory_order_relaxed)), false};
+  const int32_t expectedWidth = videoWidth.load(std::memory_order_relaxed);
+  const int32_t expectedHeight = videoHeight.load(std::memory_order_relaxed);
+  if (width == expectedWidth && height == expectedHeight) {
+    *picture = {static_cast<uint32_t>(expectedWidth), static_cast<uint32_t>(expectedHeight), false};
   } else {
     *picture = {static_cast<uint32_t>(width),
                 static_cast<uint32_t>(height < 0 ? -int64_t{height} : height), height < 0};

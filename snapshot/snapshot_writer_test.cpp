@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <jpeglib.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,8 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "snapshot/snapshot_files.h"
@@ -250,6 +254,45 @@ TEST_F(SnapshotWriterTest, FrameSizeComesFromTheHeaderWhenItDisagrees) {
   EXPECT_EQ(jpeg.height, 32);
   EXPECT_TRUE(IsBlue(jpeg.At(5, 1)));
   EXPECT_TRUE(IsRed(jpeg.At(5, 30)));
+}
+
+// Width and height from a baseline JPEG's frame header (0 x 0 when there is none).
+std::pair<int, int> JpegSize(const std::vector<unsigned char>& jpeg) {
+  const unsigned char* bytes = jpeg.data();
+  for (size_t i = 2; i + 9 <= jpeg.size(); i += 2 + (size_t{bytes[i + 2]} << 8 | bytes[i + 3])) {
+    if (bytes[i] != 0xFF) break;
+    if (bytes[i + 1] == 0xC0) {
+      return {bytes[i + 7] << 8 | bytes[i + 8], bytes[i + 5] << 8 | bytes[i + 6]};
+    }
+  }
+  return {0, 0};
+}
+
+// Right after a disarm the menu is live while the alarm thread may still write its last
+// snapshot, so Image Dimensions can change the size between the writer's comparison and its
+// use of it. The picture is always the frame's own size, whatever the size reads meanwhile.
+TEST_F(SnapshotWriterTest, ASizeChangedWhileWritingNeverReachesThePicture) {
+  const Frame frame = BlueOverRed(16, 8, 4);
+  videoWidth = 16;
+  videoHeight = 8;
+  std::atomic<bool> stop{false};
+  std::thread dimensions([&] {
+    for (int32_t i = 0; !stop.load(std::memory_order_relaxed); ++i) {
+      videoWidth.store(i & 1 ? 32 : 16, std::memory_order_relaxed);
+      videoHeight.store(i & 2 ? 16 : 8, std::memory_order_relaxed);
+    }
+  });
+  int written = 0;
+  std::pair<int, int> size{16, 8};
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  while (size == std::pair{16, 8} && std::chrono::steady_clock::now() < end) {
+    WriteSnapshot(frame.bytes.data(), 70);
+    size = JpegSize(FileBytes("Temp.jpeg"));
+    ++written;
+  }
+  stop = true;
+  dimensions.join();
+  EXPECT_EQ(size, (std::pair{16, 8})) << "after " << written << " snapshots";
 }
 
 TEST_F(SnapshotWriterTest, UnreadableFramesLeaveNoSnapshot) {

@@ -28,6 +28,7 @@
 #include "platform/threads.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/server_process.h"
+#include "tests/support/stored_snapshots.h"
 
 namespace {
 
@@ -65,15 +66,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 std::vector<std::filesystem::path> StoredSnapshots(const std::filesystem::path& dataDir) {
-  std::vector<std::filesystem::path> files;
-  std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(dataDir / "snapshots" / "watcher", error)) {
-    if (entry.path().extension() == ".jpeg" && entry.path().filename().string()[0] != '.') {
-      files.push_back(entry.path());
-    }
-  }
-  return files;
+  return testsupport::StoredSnapshots(dataDir, "watcher");
 }
 
 std::vector<std::pair<std::string, std::string>> BoxesSince(size_t first) {

@@ -37,6 +37,7 @@ using platform::ScriptedDriver;
 // Each test listens on its own loopback address, so the tests can run side by side.
 constexpr char kRearmAddress[] = "127.85.2.1";
 constexpr char kRetestAddress[] = "127.85.2.2";
+constexpr char kDroppedClickAddress[] = "127.85.2.3";
 const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
 const headless::WindowRef kMain = [] { return MainWindow; };
 
@@ -156,6 +157,10 @@ std::vector<std::string> BoxTexts() {
   return texts;
 }
 
+// The boxes of an armed run disarmed during an upload and a second Arm cancelled at its login.
+const std::vector<std::string> kRearmCancelledBoxes{" welcome", "Alarm is now OFF", "held back",
+                                                    "Alarm could not be turned on, try again"};
+
 TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
   HeldUploadRun run(kRearmAddress, false);
   ASSERT_FALSE(run.scratch.path().empty());
@@ -173,11 +178,42 @@ TEST(AlarmRearm, ANewArmWaitsForTheEarlierAlarmThreadAndServesItMeanwhile) {
   EXPECT_EQ(WinMain(kInstance, nullptr, nullptr, SW_SHOWNORMAL), 0);
 
   EXPECT_TRUE(threadEndedBeforeLogin);
-  std::vector<std::string> expected{" welcome", "Alarm is now OFF", "held back",
-                                    "Alarm could not be turned on, try again"};
-  EXPECT_EQ(BoxTexts(), expected);
+  EXPECT_EQ(BoxTexts(), kRearmCancelledBoxes);
   EXPECT_NE(headless::Boxes().at(2).thread, windowThread);  // asked for by the alarm thread
   EXPECT_EQ(alarmShellState.load(), Idle);
+}
+
+// The user's clicks on the main window are dropped while it is disabled: during Arm's wait
+// for the earlier thread and behind the login dialog. A Disarm clicked there must not open
+// the disarm dialog over the login dialog.
+TEST(AlarmRearm, ClicksOnTheMainWindowBehindTheLoginAreDropped) {
+  HeldUploadRun run(kDroppedClickAddress, false);
+  ASSERT_FALSE(run.scratch.path().empty());
+  ASSERT_TRUE(run.server.Listening());
+  HeldUploadRun::ScriptArmAndDisarmDuringAnUpload();
+  HWND login = nullptr;
+  bool disabledBehindTheLogin = false;
+  headless::ScriptCommand(kMain, kArmCommand);
+  headless::ScriptDialog(kCredentialsDialog, {headless::CallInDialog([&](HWND dialog) {
+                           login = dialog;
+                           disabledBehindTheLogin = !IsWindowEnabled(MainWindow);
+                         })});
+  // The dialog's own actions are done: the user clicks the main window's Disarm, then
+  // cancels the login.
+  headless::ScriptCommand(kMain, kDisarmCommand);
+  headless::ScriptMessage([&] { return login; }, WM_COMMAND, IDCANCEL, 0);
+  headless::ScriptCommand(kMain, kExitCommand);
+
+  EXPECT_EQ(WinMain(kInstance, nullptr, nullptr, SW_SHOWNORMAL), 0);
+
+  EXPECT_TRUE(disabledBehindTheLogin);
+  EXPECT_EQ(BoxTexts(), kRearmCancelledBoxes);
+  int credentialDialogs = 0;
+  for (const auto& record : headless::DialogRecords()) {
+    credentialDialogs += record.templateId == kCredentialsDialog;
+  }
+  EXPECT_EQ(credentialDialogs, 3);  // the first login, the disarm, the second login
+  EXPECT_EQ(AlarmState.armed.load(), 0);
 }
 
 // Test right after a Disarm: the test run starts only once the earlier alarm thread has left

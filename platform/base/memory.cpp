@@ -1,8 +1,8 @@
 // Movable memory blocks kept in a handle table; local blocks as plain checked allocations.
 #include "platform/memory.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -10,11 +10,14 @@
 
 #include "platform/handle_table.h"
 #include "platform/threads.h"
+#include "platform/unfilled_allocator.h"
 
 namespace {
 
 struct Block {
-  std::vector<unsigned char> bytes;
+  // Grown without GMEM_ZEROINIT, the new bytes are left as they are, as the platform leaves
+  // them: a frame's block is written whole right after it is sized.
+  std::vector<unsigned char, platform::UnfilledAllocator<unsigned char>> bytes;
   unsigned locks = 0;
 };
 
@@ -32,14 +35,13 @@ std::unordered_set<void*>& LocalBlocks() {
 }
 std::mutex localMutex;
 
-bool Resize(std::vector<unsigned char>& bytes, SIZE_T size, bool zero) {
+// Sizes the block; with `zero` the bytes it gains are zero.
+bool Resize(Block& block, SIZE_T size, bool zero) {
   try {
-    size_t old = bytes.size();
-    bytes.resize(size);
-    if (!zero && size > old) {
-      // Growth without GMEM_ZEROINIT holds unspecified bytes; keep them defined anyway.
-      std::memset(bytes.data() + old, 0, size - old);
-    }
+    const size_t old = block.bytes.size();
+    block.bytes.resize(size);
+    if (zero && size > old)
+      std::fill(block.bytes.begin() + static_cast<ptrdiff_t>(old), block.bytes.end(), 0);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -52,7 +54,7 @@ bool Resize(std::vector<unsigned char>& bytes, SIZE_T size, bool zero) {
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   auto block = std::make_unique<Block>();
-  if (!Resize(block->bytes, bytes, (flags & GMEM_ZEROINIT) != 0)) {
+  if (!Resize(*block, bytes, (flags & GMEM_ZEROINIT) != 0)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
@@ -100,7 +102,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  if (!Resize(block->bytes, bytes, (flags & GMEM_ZEROINIT) != 0)) {
+  if (!Resize(*block, bytes, (flags & GMEM_ZEROINIT) != 0)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }

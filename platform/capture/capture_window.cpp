@@ -1,7 +1,7 @@
 // The capture window: a window of its own class, registered through the windowing backend,
 // whose procedure carries out the WM_CAP_* requests on the connected driver. While the
-// preview is on, a timer grabs frames at the preview rate and paints each into the window's
-// surface.
+// preview is on, a timer takes the driver's newest frame at the preview rate, without
+// waiting for one, and paints it into the window's surface; grabs paint theirs too.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -32,7 +32,6 @@ struct CaptureWindowState {
   UINT previewRate = kDefaultPreviewRate;
   bool previewOn = false;
   DWORD framesGrabbed = 0;
-  platform::CaptureFrame frame;  // scratch copy of the driver's frame buffer
 };
 
 std::mutex stateMutex;
@@ -70,19 +69,30 @@ const BITMAPINFO* InfoOf(const platform::CaptureFrame& frame) {
 }
 
 // Draws the frame in the driver's buffer at the window's top-left corner.
-void PaintFrame(HWND window, HDC dc, CaptureWindowState& state) {
-  if (!state.driver || !state.driver->CurrentFrame(&state.frame)) return;
-  const BITMAPINFOHEADER* header = state.frame.header();
-  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(header->biWidth),
-                    static_cast<DWORD>(header->biHeight), 0, 0, 0,
-                    static_cast<UINT>(header->biHeight), state.frame.pixels(), InfoOf(state.frame),
-                    DIB_RGB_COLORS);
-  (void)window;
+void PaintFrame(HDC dc, CaptureWindowState& state) {
+  const platform::CaptureFrame* frame = state.driver ? state.driver->Frame() : nullptr;
+  if (!frame) return;
+  const BITMAPINFOHEADER* header = frame->header();
+  SetDIBitsToDevice(
+      dc, 0, 0, static_cast<DWORD>(header->biWidth), static_cast<DWORD>(header->biHeight), 0, 0, 0,
+      static_cast<UINT>(header->biHeight), frame->pixels(), InfoOf(*frame), DIB_RGB_COLORS);
+}
+
+// Whether the window can be seen: it and its parents are shown and their top-level window
+// is not minimised. A window that cannot be seen paints the frame in the buffer once it can
+// (WM_PAINT), so new frames need not be drawn meanwhile; while the alarm is armed the main
+// window is minimised and the frames go to the frame handler only.
+bool CanBeSeen(HWND window) {
+  if (!IsWindowVisible(window)) return false;
+  HWND top = window;
+  while (GetWindowLongA(top, GWL_STYLE) & WS_CHILD) top = GetParent(top);
+  return top && !IsIconic(top);
 }
 
 void ShowNewFrame(HWND window, CaptureWindowState& state) {
+  if (!CanBeSeen(window)) return;
   if (HDC dc = GetDC(window)) {
-    PaintFrame(window, dc, state);
+    PaintFrame(dc, state);
     ReleaseDC(window, dc);
   }
 }
@@ -92,6 +102,13 @@ bool Grab(HWND window, CaptureWindowState& state) {
   ++state.framesGrabbed;
   ShowNewFrame(window, state);
   return true;
+}
+
+// One tick of the preview: the driver's newest frame, when a new one has come.
+void PreviewTick(HWND window, CaptureWindowState& state) {
+  if (!state.driver->PreviewFrame()) return;
+  ++state.framesGrabbed;
+  ShowNewFrame(window, state);
 }
 
 bool StartPreviewTimer(HWND window, CaptureWindowState& state) {
@@ -127,19 +144,16 @@ LRESULT Connect(HWND window, CaptureWindowState& state, WPARAM index) {
 // Puts the current frame on the clipboard as a device bitmap, with the driver's palette
 // when it supplies one. Fails when the clipboard is held open by another window.
 LRESULT CopyFrame(HWND window, CaptureWindowState& state) {
-  if (!state.driver->CurrentFrame(&state.frame)) return FALSE;
-  HDC screen = GetDC(nullptr);
-  HBITMAP bitmap = CreateDIBitmap(screen, state.frame.header(), CBM_INIT, state.frame.pixels(),
-                                  InfoOf(state.frame), DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  if (!bitmap) return FALSE;
-  if (!OpenClipboard(window)) {
-    DeleteObject(bitmap);
-    return FALSE;
-  }
+  const platform::CaptureFrame* frame = state.driver->Frame();
+  if (!frame || !OpenClipboard(window)) return FALSE;
+  // The previous frame goes first, so that the new one can take its memory.
   EmptyClipboard();
-  if (!SetClipboardData(CF_BITMAP, bitmap)) {
-    DeleteObject(bitmap);
+  HDC screen = GetDC(nullptr);
+  HBITMAP bitmap = CreateDIBitmap(screen, frame->header(), CBM_INIT, frame->pixels(),
+                                  InfoOf(*frame), DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (!bitmap || !SetClipboardData(CF_BITMAP, bitmap)) {
+    if (bitmap) DeleteObject(bitmap);
     CloseClipboard();
     return FALSE;
   }
@@ -255,13 +269,13 @@ LRESULT CaptureWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_TIMER:
       if (wParam == kPreviewTimer) {
         CaptureWindowState& state = StateOf(window);
-        if (state.driver && state.previewOn) Grab(window, state);
+        if (state.driver && state.previewOn) PreviewTick(window, state);
       }
       return 0;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(window, &paint);
-      if (dc) PaintFrame(window, dc, StateOf(window));
+      if (dc) PaintFrame(dc, StateOf(window));
       EndPaint(window, &paint);
       return 0;
     }

@@ -206,5 +206,32 @@ TEST_F(CaptureWindowTest, PreviewGrabsAtThePreviewRate) {
       << "the newest frame is painted";
 }
 
+// Frames that cannot be seen (the window hidden, or its top-level window minimised) are not
+// painted; the window paints the frame in the buffer once it can be seen again.
+TEST_F(CaptureWindowTest, FramesArePaintedOnlyWhereTheyCanBeSeen) {
+  camera->SetFrameGenerator(
+      [](int n) { return ScriptedDriver::SolidFrame(32, 24, static_cast<BYTE>(10 + n), 0, 0); });
+  ASSERT_EQ(Send(WM_CAP_DRIVER_CONNECT, 1), 1);  // grab 0
+  auto shown = [&] {
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    EXPECT_TRUE(ReadWindowSurface(window, &pixels, &width, &height));
+    return pixels.empty() ? -1 : static_cast<int>(pixels[0] & 0xFF);
+  };
+  EXPECT_EQ(shown(), 10);
+  CloseWindow(parent);
+  ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 1, behind the minimised parent
+  EXPECT_EQ(shown(), 10);
+  OpenIcon(parent);
+  ASSERT_TRUE(headless::PumpUntil([&] { return shown() == 11; }));
+  ShowWindow(window, SW_HIDE);
+  ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 2, hidden
+  EXPECT_EQ(shown(), 11);
+  ShowWindow(window, SW_SHOW);
+  ASSERT_TRUE(headless::PumpUntil([&] { return shown() == 12; }));
+  ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 3, seen
+  EXPECT_EQ(shown(), 13);
+}
+
 }  // namespace
 }  // namespace platform

@@ -1,6 +1,7 @@
-// The demo camera: the room is drawn once per size and brightness; each frame is the room
-// plus cheap sensor noise (a shifted run of a precomputed noise table per row) and, during
-// a walk, the figure.
+// The demo camera: the room is drawn once per size and brightness, and with it a few
+// pictures of the room with sensor noise (a shifted run of a noise table per row), which the
+// frames take in turn: a frame without the figure is one of them, lent as it is, so that the
+// camera costs next to nothing between walks; during a walk the figure is drawn over a copy.
 #include "platform/capture/demo_camera.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "platform/capture/driver_dialogs.h"
+#include "platform/threads.h"
 
 namespace platform {
 namespace {
@@ -17,8 +19,6 @@ constexpr int kRoomMax = 250;
 constexpr int kNoiseMax = 5;
 // Extra noise-table length from which each row takes its own shifted run.
 constexpr size_t kNoiseSpan = 4096;
-// How long one walk through the room takes.
-constexpr int kWalkMilliseconds = 4000;
 
 struct Colour {
   double b, g, r;
@@ -139,11 +139,21 @@ Colour RoomColour(double x, double y, double w, double h) {
 }  // namespace
 
 DemoCamera::DemoCamera(uint32_t seed, int width, int height)
-    : rngState_(seed ? seed : 0x9E3779B9u), width_(320), height_(240) {
-  SetSize(width, height);
+    : rngState_(seed ? seed : 0x9E3779B9u),
+      width_(320),
+      height_(240),
+      tickCount_(::GetTickCount),
+      sleep_(::Sleep) {
   noise_.resize(kNoiseSpan + FrameRowBytes(kSizes[2][0]));
   for (BYTE& value : noise_) value = static_cast<BYTE>(Random() % (kNoiseMax + 1));
-  ScheduleWalk();
+  if (!SetSize(width, height)) RenderRoom();
+  nextWalk_ = DrawPause();
+}
+
+void DemoCamera::SetClock(DWORD (*tickCount)(), void (*sleep)(DWORD)) {
+  tickCount_ = tickCount;
+  sleep_ = sleep;
+  lastTick_ = tickCount_();
 }
 
 uint32_t DemoCamera::Random() {
@@ -156,14 +166,42 @@ uint32_t DemoCamera::Random() {
   return x;
 }
 
-int DemoCamera::FramesFor(int milliseconds) const {
-  return std::max(1, milliseconds / static_cast<int>(std::max<UINT>(1, previewRate_)));
+int64_t DemoCamera::FrameTime(int64_t number) {
+  return (number * 1000 + kFramesPerSecond - 1) / kFramesPerSecond;
 }
 
-void DemoCamera::ScheduleWalk() {
-  int low = walkSeconds_ * 2000 / 3, high = walkSeconds_ * 4000 / 3;
-  int pause = low + static_cast<int>(Random() % static_cast<uint32_t>(high - low + 1));
-  nextWalk_ = frameNumber_ + FramesFor(pause);
+int64_t DemoCamera::StreamNow() {
+  // Differences of the 32-bit tick count, so that its wrap after 49 days goes unnoticed.
+  const DWORD now = tickCount_();
+  streamTime_ += static_cast<DWORD>(now - lastTick_);
+  lastTick_ = now;
+  return streamTime_;
+}
+
+int64_t DemoCamera::DrawPause() {
+  const int64_t low = walkSeconds_ * int64_t{2000} / 3, high = walkSeconds_ * int64_t{4000} / 3;
+  return low + static_cast<int64_t>(Random() % static_cast<uint32_t>(high - low + 1));
+}
+
+// Starts the walk that is due by `time` and ends the one that is over by then, however many
+// frames nobody took in between.
+void DemoCamera::AdvanceWalks(int64_t time) {
+  for (;;) {
+    if (walkStart_ < 0) {
+      if (time < nextWalk_) return;
+      walkStart_ = nextWalk_;
+    }
+    if (time < walkStart_ + kWalkMilliseconds) return;
+    nextWalk_ = walkStart_ + kWalkMilliseconds + DrawPause();
+    walkStart_ = -1;
+    walkLeftToRight_ = !walkLeftToRight_;
+  }
+}
+
+void DemoCamera::TakeFrame(int64_t number) {
+  frameNumber_ = number;
+  AdvanceWalks(FrameTime(number));
+  RenderFrame();
 }
 
 bool DemoCamera::SetSize(int width, int height) {
@@ -173,26 +211,29 @@ bool DemoCamera::SetSize(int width, int height) {
   width_ = width;
   height_ = height;
   RenderRoom();
-  if (haveFrame_) RenderFrame();
+  if (frameNumber_ >= 0) RenderFrame();
   return true;
 }
 
 void DemoCamera::SetBrightness(int percent) {
   brightness_ = std::clamp(percent, 50, 150);
   RenderRoom();
-  if (haveFrame_) RenderFrame();
+  if (frameNumber_ >= 0) RenderFrame();
 }
 
 void DemoCamera::SetWalkSeconds(int seconds) {
   walkSeconds_ = std::clamp(seconds, 5, 60);
-  if (walkStart_ < 0) ScheduleWalk();
+  if (walkStart_ < 0) nextWalk_ = StreamNow() + DrawPause();
+}
+
+void DemoCamera::StartWalkIn(int64_t milliseconds) {
+  if (walkStart_ < 0) nextWalk_ = StreamNow() + std::max<int64_t>(0, milliseconds);
 }
 
 void DemoCamera::RenderRoom() {
   CaptureFrame room;
   ShapeCaptureFrame(&room, width_, height_);
-  room_ = std::move(room.dib);
-  Canvas canvas{room_.data() + sizeof(BITMAPINFOHEADER), width_, height_, FrameRowBytes(width_)};
+  Canvas canvas{room.pixels(), width_, height_, FrameRowBytes(width_)};
   const double scale = brightness_ / 100.0;
   for (int y = 0; y < height_; ++y) {
     for (int x = 0; x < width_; ++x) {
@@ -218,24 +259,27 @@ void DemoCamera::RenderRoom() {
       }
     }
   }
+  // The room with noise, a few times over.
+  const size_t rowBytes = FrameRowBytes(width_);
+  noisyRooms_.assign(kNoisyRooms, room);
+  for (CaptureFrame& noisy : noisyRooms_) {
+    for (int y = 0; y < height_; ++y) {
+      const BYTE* noise = noise_.data() + (Random() % kNoiseSpan);
+      BYTE* row = noisy.pixels() + rowBytes * static_cast<size_t>(y);
+      for (size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<BYTE>(row[i] + noise[i]);
+    }
+  }
 }
 
 void DemoCamera::RenderFrame() {
-  if (frame_.dib.size() != room_.size()) frame_.dib.resize(room_.size());
-  std::memcpy(frame_.dib.data(), room_.data(), sizeof(BITMAPINFOHEADER));
-  const size_t rowBytes = FrameRowBytes(width_);
-  const BYTE* room = room_.data() + sizeof(BITMAPINFOHEADER);
-  BYTE* out = frame_.pixels();
-  for (int y = 0; y < height_; ++y) {
-    const BYTE* noise = noise_.data() + (Random() % kNoiseSpan);
-    const BYTE* in = room + rowBytes * static_cast<size_t>(y);
-    BYTE* dst = out + rowBytes * static_cast<size_t>(y);
-    for (size_t i = 0; i < rowBytes; ++i) dst[i] = static_cast<BYTE>(in[i] + noise[i]);
+  const CaptureFrame& noisy = noisyRooms_[static_cast<size_t>(frameNumber_) % kNoisyRooms];
+  if (walkStart_ < 0) {
+    current_ = &noisy;
+    return;
   }
-  if (walkStart_ >= 0) {
-    DrawFigure(static_cast<double>(frameNumber_ - walkStart_) / walkFrames_);
-  }
-  haveFrame_ = true;
+  frame_.dib = noisy.dib;
+  DrawFigure(static_cast<double>(frameTime() - walkStart_) / kWalkMilliseconds);
+  current_ = &frame_;
 }
 
 void DemoCamera::DrawFigure(double progress) {
@@ -290,7 +334,13 @@ bool DemoCamera::Describe(std::string* name, std::string* version) {
 }
 
 bool DemoCamera::Connect() {
+  // The stream starts afresh: frame 0 is due now.
   connected_ = true;
+  lastTick_ = tickCount_();
+  streamTime_ = 0;
+  frameNumber_ = grabbed_ = -1;
+  walkStart_ = -1;
+  nextWalk_ = DrawPause();
   return true;
 }
 
@@ -320,9 +370,9 @@ bool DemoCamera::GetImageSize(UINT* width, UINT* height) {
 }
 
 bool DemoCamera::SetPreviewRate(UINT milliseconds) {
-  if (milliseconds == 0 || milliseconds > 10000) return false;
-  previewRate_ = milliseconds;
-  return true;
+  // The preview shows the stream at whatever rate it is asked for; frames still come at
+  // kFramesPerSecond.
+  return milliseconds > 0 && milliseconds <= 10000;
 }
 
 bool DemoCamera::SetPreview(bool) {
@@ -331,24 +381,30 @@ bool DemoCamera::SetPreview(bool) {
 
 bool DemoCamera::Grab() {
   if (!connected_) return false;
-  if (walkStart_ < 0 && frameNumber_ >= nextWalk_) {
-    walkStart_ = frameNumber_;
-    walkFrames_ = FramesFor(kWalkMilliseconds);
+  // The frame after the last one handed out, or the newest when the grabs fell behind (the
+  // frames between were never taken, as a camera drops them).
+  int64_t now = StreamNow();
+  const int64_t next = std::max(grabbed_ + 1, now * kFramesPerSecond / 1000);
+  if (next > frameNumber_) {
+    if (FrameTime(next) > now) sleep_(static_cast<DWORD>(FrameTime(next) - now));
+    StreamNow();
+    TakeFrame(next);
   }
-  RenderFrame();
-  ++frameNumber_;
-  if (walkStart_ >= 0 && frameNumber_ - walkStart_ >= walkFrames_) {
-    walkStart_ = -1;
-    walkLeftToRight_ = !walkLeftToRight_;
-    ScheduleWalk();
-  }
+  // Otherwise the preview already took that frame into the buffer.
+  grabbed_ = next;
   return true;
 }
 
-bool DemoCamera::CurrentFrame(CaptureFrame* frame) {
-  if (!haveFrame_) return false;
-  frame->dib = frame_.dib;
+bool DemoCamera::PreviewFrame() {
+  if (!connected_) return false;
+  const int64_t newest = StreamNow() * kFramesPerSecond / 1000;
+  if (newest <= frameNumber_) return false;
+  TakeFrame(newest);
   return true;
+}
+
+const CaptureFrame* DemoCamera::Frame() {
+  return frameNumber_ >= 0 ? current_ : nullptr;
 }
 
 INT_PTR DemoCamera::ShowFormatDialog(HWND owner) {

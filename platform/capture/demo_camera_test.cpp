@@ -1,9 +1,13 @@
-// The demo camera's pictures: the mark, the noise, the walks and their timing.
+// The demo camera: its pictures (the mark, the noise, the figure), its stream of 30 frames a
+// second on the platform's clock (the headless backend's virtual clock here), shared by grabs
+// and the preview, and the timing of its walks.
 #include "platform/capture/demo_camera.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "platform/headless/headless.h"
 
 namespace platform {
 namespace {
@@ -33,7 +37,9 @@ TEST(DemoCameraTest, NoiseOnlyBetweenWalksAndTheSameFramesForTheSameSeed) {
   DemoCamera camera(7), twin(7);
   CaptureFrame none;
   EXPECT_FALSE(camera.Grab()) << "not connected";
+  EXPECT_FALSE(camera.PreviewFrame());
   EXPECT_FALSE(camera.CurrentFrame(&none));
+  EXPECT_EQ(camera.Frame(), nullptr);
   ASSERT_TRUE(camera.Connect());
   ASSERT_TRUE(twin.Connect());
   CaptureFrame first = Next(camera);
@@ -64,29 +70,88 @@ TEST(DemoCameraTest, CarriesTheMarkInTheTopLeftCorner) {
   EXPECT_GT(white, 500);
 }
 
-TEST(DemoCameraTest, AFigureWalksThroughEveryTwentyToFortySeconds) {
-  for (uint32_t seed : {1u, 2u, 99u}) {
-    DemoCamera camera(seed, 160, 120);
-    ASSERT_TRUE(camera.SetPreviewRate(33));
+TEST(DemoCameraTest, GrabsWaitForEachFrameAtThirtyASecondAtEverySize) {
+  for (const auto& size : DemoCamera::kSizes) {
+    DemoCamera camera(5, size[0], size[1]);
     ASSERT_TRUE(camera.Connect());
-    CaptureFrame empty = Next(camera);
-    int64_t firstWalk = -1, frames = 1;
-    int mostChanged = 0;
-    for (; frames < 4000; ++frames) {
-      CaptureFrame frame = Next(camera);
-      if (camera.figureVisible()) {
-        if (firstWalk < 0) firstWalk = frames;
-        mostChanged = std::max(mostChanged, CountChanged(empty, frame, 20));
-      } else if (firstWalk >= 0) {
-        break;
+    const uint64_t start = headless::Now();
+    for (int64_t n = 0; n <= 90; ++n) {
+      const uint64_t before = headless::Now();
+      ASSERT_TRUE(camera.Grab());
+      EXPECT_EQ(camera.frameNumber(), n) << "consecutive frames of one stream";
+      if (n > 0) {
+        EXPECT_GE(headless::Now() - before, 33u) << "a grab waits for the next frame";
+        EXPECT_LE(headless::Now() - before, 34u);
       }
     }
-    // 20 to 40 seconds at 33 ms per frame, then a walk of about four seconds.
-    EXPECT_GE(firstWalk, 20000 / 33 - 1) << seed;
-    EXPECT_LE(firstWalk, 40000 / 33 + 1) << seed;
-    EXPECT_NEAR(static_cast<double>(frames - firstWalk), 4000.0 / 33, 2) << seed;
+    EXPECT_EQ(headless::Now() - start, 3000u) << size[0] << " x " << size[1];
+    EXPECT_EQ(camera.frameTime(), 3000);
+    EXPECT_EQ(camera.Frame()->header()->biWidth, size[0]);
+
+    // A grab that comes late waits for nothing and takes the newest frame; the frames in
+    // between were never taken.
+    headless::Advance(1000);
+    const uint64_t late = headless::Now();
+    ASSERT_TRUE(camera.Grab());
+    EXPECT_EQ(headless::Now(), late);
+    EXPECT_EQ(camera.frameNumber(), 120);
+  }
+}
+
+TEST(DemoCameraTest, ThePreviewShowsTheSameStreamWithoutWaiting) {
+  DemoCamera camera(6, 160, 120);
+  ASSERT_TRUE(camera.Connect());
+  ASSERT_TRUE(camera.Grab());  // frame 0
+  uint64_t now = headless::Now();
+  EXPECT_FALSE(camera.PreviewFrame()) << "no new frame yet";
+  EXPECT_EQ(headless::Now(), now) << "the preview never waits";
+  headless::Advance(40);
+  ASSERT_TRUE(camera.PreviewFrame());
+  EXPECT_EQ(camera.frameNumber(), 1);
+  CaptureFrame shown;
+  ASSERT_TRUE(camera.CurrentFrame(&shown));
+  // The next grab hands out the frame the preview took, at once and unchanged; the one after
+  // waits for frame 2.
+  now = headless::Now();
+  EXPECT_EQ(Next(camera).dib, shown.dib);
+  EXPECT_EQ(camera.frameNumber(), 1);
+  EXPECT_EQ(headless::Now(), now);
+  Next(camera);
+  EXPECT_EQ(camera.frameNumber(), 2);
+  EXPECT_EQ(camera.frameTime(), 67);
+  EXPECT_EQ(headless::Now() - now, 67u - 40u);
+}
+
+TEST(DemoCameraTest, AFigureWalksForFourSecondsEveryTwentyToFortySeconds) {
+  for (uint32_t seed : {1u, 2u, 99u}) {
+    DemoCamera camera(seed, 160, 120);
+    ASSERT_TRUE(camera.Connect());
+    CaptureFrame empty = Next(camera);
+    std::vector<std::pair<int64_t, int64_t>> walks;  // first and last frame time with a figure
+    int mostChanged = 0;
+    while (camera.frameTime() < 90000) {
+      CaptureFrame frame = Next(camera);
+      if (!camera.figureVisible()) continue;
+      if (walks.empty() || walks.back().second < camera.frameTime() - 34) {
+        walks.push_back({camera.frameTime(), camera.frameTime()});
+      }
+      walks.back().second = camera.frameTime();
+      if (walks.size() == 1) mostChanged = std::max(mostChanged, CountChanged(empty, frame, 20));
+    }
+    ASSERT_GE(walks.size(), 2u) << seed;
+    EXPECT_GE(walks[0].first, 20000) << seed;
+    EXPECT_LE(walks[0].first, 40000 + 34) << seed;
+    for (size_t i = 0; i < walks.size(); ++i) {
+      if (i + 1 < walks.size() || walks[i].second + 34 < camera.frameTime()) {
+        EXPECT_NEAR(walks[i].second - walks[i].first, 4000 - 33, 34) << seed << " walk " << i;
+      }
+      if (i > 0) {
+        const int64_t pause = walks[i].first - walks[i - 1].second;
+        EXPECT_GE(pause, 20000) << seed;
+        EXPECT_LE(pause, 40000 + 2 * 34) << seed;
+      }
+    }
     EXPECT_GT(mostChanged, 160 * 120 / 20) << "the figure covers a good part of the picture";
-    EXPECT_GE(camera.framesUntilWalk(), 20000 / 33 - 1);
   }
 }
 
@@ -117,8 +182,39 @@ TEST(DemoCameraTest, SizesAndSettingsFollowTheirRanges) {
   EXPECT_EQ(camera.brightness(), 150);
   camera.SetWalkSeconds(1);
   EXPECT_EQ(camera.walkSeconds(), 5);
-  EXPECT_LE(camera.framesUntilWalk(), 6700 / 33 + 1);
+  EXPECT_LE(camera.millisecondsUntilWalk(), 6667 + 34);
   EXPECT_FALSE(camera.SetPreviewRate(0));
+
+  // A walk asked for soon starts then.
+  camera.StartWalkIn(500);
+  const int64_t asked = camera.frameTime();
+  while (!camera.figureVisible()) Next(camera);
+  EXPECT_NEAR(camera.frameTime() - asked, 500, 34);
+}
+
+// A clock of the test's own, as a benchmark sets the real one: the grab sleeps on it, and its
+// 32-bit tick count may wrap without the stream noticing.
+DWORD fakeTicks = 0;
+DWORD slept = 0;
+DWORD FakeTickCount() {
+  return fakeTicks;
+}
+void FakeSleep(DWORD milliseconds) {
+  slept += milliseconds;
+  fakeTicks += milliseconds;
+}
+
+TEST(DemoCameraTest, RunsOnTheClockItIsGivenAcrossTheTickCountsWrap) {
+  DemoCamera camera(8, 160, 120);
+  fakeTicks = 0xFFFFFFFFu - 500;
+  camera.SetClock(FakeTickCount, FakeSleep);
+  ASSERT_TRUE(camera.Connect());
+  const uint64_t virtualStart = headless::Now();
+  for (int n = 0; n <= 30; ++n) ASSERT_TRUE(camera.Grab());
+  EXPECT_EQ(slept, 1000u);
+  EXPECT_EQ(camera.frameNumber(), 30);
+  EXPECT_EQ(headless::Now(), virtualStart) << "the backend's clock is not used";
+  EXPECT_LT(fakeTicks, 1000u) << "the tick count wrapped";
 }
 
 }  // namespace

@@ -54,10 +54,22 @@ class CaptureDriver {
   virtual bool SetPreviewRate(UINT milliseconds) = 0;
   // Accepts or refuses turning the preview on or off.
   virtual bool SetPreview(bool on) = 0;
-  // Takes one new frame into the driver's frame buffer.
+  // Takes one new frame into the driver's frame buffer: a camera's next frame, waiting for it
+  // when it is not due yet.
   virtual bool Grab() = 0;
-  // The frame in the buffer as a 24-bit packed bitmap; false before the first grab.
-  virtual bool CurrentFrame(CaptureFrame* frame) = 0;
+  // Takes the newest frame into the buffer for the live preview without waiting for one;
+  // false when none has come since the last. Drivers whose Grab never waits keep this.
+  virtual bool PreviewFrame() { return Grab(); }
+  // The frame in the buffer as a 24-bit packed bitmap, valid until the driver's next Grab,
+  // PreviewFrame, Disconnect or dialog; null before the first grab.
+  virtual const CaptureFrame* Frame() = 0;
+  // A copy of the frame in the buffer; false before the first grab.
+  bool CurrentFrame(CaptureFrame* frame) {
+    const CaptureFrame* current = Frame();
+    if (!current) return false;
+    frame->dib = current->dib;
+    return true;
+  }
   // The palette the driver supplies with its frames; false when it supplies none.
   virtual bool GetPalette(std::vector<PALETTEENTRY>* /*entries*/) { return false; }
   // The driver's own dialogs, modal and owned by `owner`; non-zero when the user confirmed.

@@ -138,11 +138,11 @@ bool ScriptedDriver::Grab() {
   return current_.has_value();
 }
 
-bool ScriptedDriver::CurrentFrame(CaptureFrame* frame) {
+const CaptureFrame* ScriptedDriver::Frame() {
+  // Only Grab, on the capture window's thread, replaces the frame, so the pointer stays good
+  // after the lock until the next grab.
   std::lock_guard lock(mutex_);
-  if (!current_) return false;
-  *frame = *current_;
-  return true;
+  return current_ ? &*current_ : nullptr;
 }
 
 bool ScriptedDriver::GetPalette(std::vector<PALETTEENTRY>* entries) {

@@ -79,7 +79,7 @@ class ScriptedDriver : public CaptureDriver {
   bool SetPreviewRate(UINT milliseconds) override;
   bool SetPreview(bool on) override;
   bool Grab() override;
-  bool CurrentFrame(CaptureFrame* frame) override;
+  const CaptureFrame* Frame() override;
   bool GetPalette(std::vector<PALETTEENTRY>* entries) override;
   INT_PTR ShowFormatDialog(HWND owner) override;
   INT_PTR ShowSourceDialog(HWND owner) override;
@@ -90,7 +90,7 @@ class ScriptedDriver : public CaptureDriver {
   DriverScript script_;                         // guarded by mutex_
   std::deque<CaptureFrame> queue_;              // guarded by mutex_
   std::function<CaptureFrame(int)> generator_;  // guarded by mutex_
-  std::optional<CaptureFrame> current_;         // guarded by mutex_
+  std::optional<CaptureFrame> current_;         // guarded by mutex_; replaced by Grab only
   std::vector<CaptureRequest> requests_;        // guarded by mutex_
   bool connected_ = false;                      // guarded by mutex_
   int grabs_ = 0;                               // guarded by mutex_

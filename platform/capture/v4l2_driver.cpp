@@ -304,10 +304,8 @@ void V4l2Driver::Convert(const BYTE* rgb, size_t) {
   haveFrame_ = true;
 }
 
-bool V4l2Driver::CurrentFrame(CaptureFrame* frame) {
-  if (!haveFrame_) return false;
-  frame->dib = frame_.dib;
-  return true;
+const CaptureFrame* V4l2Driver::Frame() {
+  return haveFrame_ ? &frame_ : nullptr;
 }
 
 std::vector<FrameSize> V4l2Driver::FrameSizes() {

@@ -70,7 +70,7 @@ class V4l2Driver : public CaptureDriver {
   bool SetPreviewRate(UINT milliseconds) override;
   bool SetPreview(bool on) override;
   bool Grab() override;
-  bool CurrentFrame(CaptureFrame* frame) override;
+  const CaptureFrame* Frame() override;
   INT_PTR ShowFormatDialog(HWND owner) override;
   INT_PTR ShowSourceDialog(HWND owner) override;
 

@@ -138,7 +138,7 @@ bool ReadWindowSurface(HWND window, std::vector<uint32_t>* pixels, int* width, i
   std::lock_guard lock(state.mutex);
   auto it = state.surfaces.find(reinterpret_cast<uintptr_t>(window));
   if (it == state.surfaces.end()) return false;
-  if (pixels) *pixels = it->second.pixels;
+  if (pixels) pixels->assign(it->second.pixels.begin(), it->second.pixels.end());
   if (width) *width = it->second.width;
   if (height) *height = it->second.height;
   return true;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/gdi/gdi_objects.h"
+#include "platform/gdi/pixel_rows.h"
 #include "platform/threads.h"
 
 static_assert(std::endian::native == std::endian::little,
@@ -140,41 +141,6 @@ std::vector<uint32_t> IndexColors(const DibFormat& format, UINT usage,
     }
   }
   return colors;
-}
-
-void PixelsTo24(const uint32_t* pixels, int width, BYTE* row) {
-  int x = 0;
-  // Four pixels make twelve bytes, written as one 8-byte and one 4-byte word built in
-  // registers (no partial stores to read back).
-  for (; x + 4 <= width; x += 4) {
-    uint64_t p0 = pixels[x], p1 = pixels[x + 1], p2 = pixels[x + 2], p3 = pixels[x + 3];
-    uint64_t low = (p0 & 0xffffff) | ((p1 & 0xffffff) << 24) | (p2 << 48);
-    uint32_t high = static_cast<uint32_t>(((p2 >> 16) & 0xff) | (p3 << 8));
-    std::memcpy(row + 3 * x, &low, sizeof low);
-    std::memcpy(row + 3 * x + 8, &high, sizeof high);
-  }
-  for (; x < width; ++x) {
-    uint32_t p = pixels[x];
-    row[3 * x] = static_cast<BYTE>(p);
-    row[3 * x + 1] = static_cast<BYTE>(p >> 8);
-    row[3 * x + 2] = static_cast<BYTE>(p >> 16);
-  }
-}
-
-void PixelsFrom24(const BYTE* row, int width, uint32_t* pixels) {
-  int x = 0;
-  for (; x + 4 <= width; x += 4) {
-    uint32_t w[3];
-    std::memcpy(w, row + 3 * x, sizeof w);
-    pixels[x] = w[0] & 0xffffff;
-    pixels[x + 1] = (w[0] >> 24) | ((w[1] & 0xffff) << 8);
-    pixels[x + 2] = (w[1] >> 16) | ((w[2] & 0xff) << 16);
-    pixels[x + 3] = w[2] >> 8;
-  }
-  for (; x < width; ++x) {
-    const BYTE* p = row + 3 * x;
-    pixels[x] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-  }
 }
 
 void ReadRow(const DibFormat& format, const BYTE* row, int first, int count,

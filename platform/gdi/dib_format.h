@@ -66,8 +66,4 @@ void WriteRow(const DibFormat& format, const uint32_t* pixels, int width, BYTE* 
 // The colour table the platform gives a device bitmap read at `bits` bits (1, 4 or 8).
 std::vector<uint32_t> DeviceColorTable(int bits);
 
-// Fast row conversions of the common 24- and 32-bit formats.
-void PixelsTo24(const uint32_t* pixels, int width, BYTE* row);
-void PixelsFrom24(const BYTE* row, int width, uint32_t* pixels);
-
 }  // namespace gdi

@@ -93,19 +93,23 @@ HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const
       return nullptr;
     }
   }
+  DibFormat format;
+  std::vector<uint32_t> colors;
+  const bool drawn = (init & CBM_INIT) != 0;
+  if (drawn &&
+      (!bits || !gdi::ParseDib(info, &format) || !ResolveColors(format, usage, dc, &colors))) {
+    if (!bits) SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
   auto bitmap = std::make_unique<gdi::Bitmap>();
   Picture& picture = bitmap->picture;
-  if (!gdi::AllocatePicture(&picture, shape.width, shape.height)) {
+  // Rows that cover the whole picture leave nothing to clear first.
+  const bool covered = drawn && format.width >= shape.width && format.height >= shape.height;
+  if (!gdi::AllocatePicture(&picture, shape.width, shape.height, !covered)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  if (init & CBM_INIT) {
-    DibFormat format;
-    std::vector<uint32_t> colors;
-    if (!bits || !gdi::ParseDib(info, &format) || !ResolveColors(format, usage, dc, &colors)) {
-      if (!bits) SetLastError(ERROR_INVALID_PARAMETER);
-      return nullptr;
-    }
+  if (drawn) {
     const BYTE* rows = static_cast<const BYTE*>(bits);
     int count = std::min(format.width, picture.width);
     for (int scan = 0; scan < format.height; ++scan) {

@@ -10,6 +10,7 @@
 #include "platform/gdi.h"
 #include "platform/handle_table.h"
 #include "platform/types.h"
+#include "platform/unfilled_allocator.h"
 
 namespace gdi {
 
@@ -18,7 +19,8 @@ namespace gdi {
 struct Picture {
   int width = 0;
   int height = 0;
-  std::vector<uint32_t> pixels;
+  // Cleared by AllocatePicture unless every pixel is about to be drawn.
+  std::vector<uint32_t, platform::UnfilledAllocator<uint32_t>> pixels;
 
   uint32_t* Row(int y) { return pixels.data() + static_cast<size_t>(y) * width; }
   const uint32_t* Row(int y) const { return pixels.data() + static_cast<size_t>(y) * width; }
@@ -85,8 +87,9 @@ inline uint32_t SwapRedBlue(uint32_t c) {
   return ((c & 0xff) << 16) | (c & 0xff00) | ((c >> 16) & 0xff);
 }
 
-// Sizes `picture` to width x height, all black; false when it does not fit in memory.
-bool AllocatePicture(Picture* picture, int width, int height);
+// Sizes `picture` to width x height, all black unless `filled` is false (the caller then
+// writes every pixel before anything reads one); false when it does not fit in memory.
+bool AllocatePicture(Picture* picture, int width, int height, bool filled = true);
 
 // The 20 colours of the default palette.
 extern const PALETTEENTRY kSystemColors[20];

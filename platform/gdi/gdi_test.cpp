@@ -210,6 +210,36 @@ TEST(GdiConversion, BottomUpAndTopDownRowsLandWhereTheyBelong) {
   }
 }
 
+// Rows narrower or fewer than the bitmap the header describes fill the bitmap's bottom-left
+// corner; the rest is black, as it is in a bitmap made without rows.
+TEST(GdiConversion, RowsThatDoNotCoverTheBitmapLeaveTheRestBlack) {
+  HDC screen = GetDC(nullptr);
+  Dib large = MakeDib(4, 3, 24);
+  Dib small = MakeDib(2, 2, 24);
+  std::fill(small.rows.begin(), small.rows.end(), 0xFF);
+  HBITMAP bitmap = CreateDIBitmap(screen, large.Header(), CBM_INIT, small.rows.data(), small.Info(),
+                                  DIB_RGB_COLORS);
+  HBITMAP empty = CreateDIBitmap(screen, large.Header(), 0, nullptr, nullptr, DIB_RGB_COLORS);
+  ASSERT_TRUE(bitmap && empty);
+  HDC dc = CreateCompatibleDC(screen);
+  HGDIOBJ previous = SelectObject(dc, bitmap);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 4; ++x) {
+      const bool drawn = x < 2 && y >= 1;
+      EXPECT_EQ(GetPixel(dc, x, y), drawn ? RGB(255, 255, 255) : RGB(0, 0, 0)) << x << "," << y;
+    }
+  }
+  SelectObject(dc, empty);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(GetPixel(dc, x, y), RGB(0, 0, 0)) << x << "," << y;
+  }
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+  DeleteObject(empty);
+  ReleaseDC(nullptr, screen);
+}
+
 TEST(GdiConversion, ThirtyTwoAndSixteenBitRowsRoundTrip) {
   Dib dib32 = MakeDib(5, 4, 32);
   FillRandom(&dib32, 3);

@@ -52,13 +52,18 @@ State& Objects() {
   return *state;
 }
 
-bool AllocatePicture(Picture* picture, int width, int height) {
+bool AllocatePicture(Picture* picture, int width, int height, bool filled) {
   if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide ||
       static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxPixels) {
     return false;
   }
   try {
-    picture->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (filled) {
+      picture->pixels.assign(count, 0);
+    } else {
+      picture->pixels.resize(count);
+    }
   } catch (const std::bad_alloc&) {
     return false;
   } catch (const std::length_error&) {

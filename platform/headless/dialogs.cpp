@@ -1,6 +1,7 @@
 // Modal dialogs of the headless backend: a dialog window with its controls (buttons, edits,
 // statics, sliders, drop-down lists) built from a template, the dialog procedure behind it,
 // the modal loop, and the scripted user actions that tests give each dialog.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -169,7 +170,12 @@ DialogSnapshot SnapshotLocked(HWND dialog) {
     if (c->dialog) {
       const DialogData& d = *c->dialog;
       if (d.kind == ControlClass::kEdit && (c->style & ES_PASSWORD)) {
-        state.shown.assign(c->text.size(), '*');
+        // One mark per typed character: the text is UTF-8, whose continuation bytes
+        // (10xxxxxx) start no character.
+        state.shown.assign(static_cast<size_t>(std::count_if(
+                               c->text.begin(), c->text.end(),
+                               [](char byte) { return (static_cast<BYTE>(byte) & 0xC0) != 0x80; })),
+                           '*');
       }
       state.position = d.position;
       state.rangeMin = d.rangeMin;

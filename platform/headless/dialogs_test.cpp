@@ -93,7 +93,7 @@ INT_PTR FormProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
 
 TEST(Dialogs, ScriptedActionsFillTheControlsAndTheDialogReportsWhatItShowed) {
   platform::DialogTemplate dialog = Form();
-  headless::ScriptDialog(77, {headless::TypeText(10, "alice"), headless::TypeText(11, "secret"),
+  headless::ScriptDialog(77, {headless::TypeText(10, "alice"), headless::TypeText(11, "sécret"),
                               headless::MoveSlider(12, 99), headless::SelectItem(13, 2),
                               headless::CaptureDialog(), headless::PressEnter()});
   INT_PTR result = DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 1234);
@@ -101,8 +101,8 @@ TEST(Dialogs, ScriptedActionsFillTheControlsAndTheDialogReportsWhatItShowed) {
   EXPECT_EQ(form.initParam, 1234);
   EXPECT_EQ(form.focusControl, 10u);  // the first control with a tab stop
   EXPECT_EQ(form.name, "alice");
-  EXPECT_EQ(form.password, "secret");
-  EXPECT_EQ(form.slider, 25);  // clamped to the range
+  EXPECT_EQ(form.password, "sécret");  // typed text is UTF-8
+  EXPECT_EQ(form.slider, 25);          // clamped to the range
   EXPECT_EQ(form.choice, 2);
   EXPECT_EQ(form.scrolls, 2);  // thumb position, then end of tracking
   EXPECT_EQ(form.commands, (std::vector<std::string>{"10/768", "11/768", "13/1", "7/0"}));
@@ -123,15 +123,15 @@ TEST(Dialogs, ScriptedActionsFillTheControlsAndTheDialogReportsWhatItShowed) {
   ASSERT_EQ(record.captured.size(), 1u);
   const auto* password = record.captured[0].Control(11);
   ASSERT_NE(password, nullptr);
-  EXPECT_EQ(password->text, "secret");
-  EXPECT_EQ(password->shown, "******");
+  EXPECT_EQ(password->text, "sécret");
+  EXPECT_EQ(password->shown, "******");  // one mark per character, not per byte
   EXPECT_EQ(record.captured[0].Position(12), 25);
   const auto* list = record.captured[0].Control(13);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->items.size(), 3u);
   EXPECT_EQ(list->selection, 2);
   EXPECT_EQ(record.events,
-            (std::vector<std::string>{"init 1", "focus 10", "type 10 alice", "type 11 secret",
+            (std::vector<std::string>{"init 1", "focus 10", "type 10 alice", "type 11 sécret",
                                       "slide 12 25", "select 13 2", "enter 7", "end 5"}));
   EXPECT_FALSE(IsWindow(record.dialog));  // destroyed once it ended
 }

@@ -99,6 +99,9 @@ using WindowRef = std::function<HWND()>;
 
 // Posts a message to the window when the step runs.
 void ScriptMessage(WindowRef window, UINT message, WPARAM wParam, LPARAM lParam);
+// The user's own input. It is dropped when the window is disabled (or a parent up to its
+// top-level window is), as the platform drops a click on a window disabled behind a modal
+// dialog, so a step taken inside a dialog's loop never reaches the dialog's owner.
 // The user picks menu command `id`: WM_COMMAND (id, 0) is posted to the window.
 void ScriptCommand(HWND window, UINT id);
 void ScriptCommand(WindowRef window, UINT id);

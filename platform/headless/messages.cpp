@@ -244,6 +244,12 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
         if (S().script.empty() || S().script.front().kind != ScriptStep::kPost) continue;
         Window* w = FindWindowLocked(window);
         if (!w) Stuck(context.what, "a scripted message names a window that does not exist");
+        if (S().script.front().userInput && !TakesInputLocked(*w)) {
+          // The user's click on a disabled window does nothing.
+          S().script.pop_front();
+          deadline = {};
+          continue;
+        }
         if (w->thread != queue.thread) {
           // Another thread's loop takes this step.
           if (deadline == Clock::time_point{}) deadline = WaitDeadline();
@@ -316,8 +322,15 @@ void ScriptCommand(HWND window, UINT id) {
   ScriptCommand([window] { return window; }, id);
 }
 
+// The user's own input: dropped when its window is disabled.
+ScriptStep UserStep(WindowRef window, UINT message, WPARAM wParam) {
+  ScriptStep step = PostStep(std::move(window), message, wParam, 0);
+  step.userInput = true;
+  return step;
+}
+
 void ScriptCommand(WindowRef window, UINT id) {
-  AddStep(PostStep(std::move(window), WM_COMMAND, MAKELONG(id, 0), 0));
+  AddStep(UserStep(std::move(window), WM_COMMAND, MAKELONG(id, 0)));
 }
 
 void ScriptClose(HWND window) {
@@ -325,7 +338,7 @@ void ScriptClose(HWND window) {
 }
 
 void ScriptClose(WindowRef window) {
-  AddStep(PostStep(std::move(window), WM_SYSCOMMAND, SC_CLOSE, 0));
+  AddStep(UserStep(std::move(window), WM_SYSCOMMAND, SC_CLOSE));
 }
 
 void ScriptWaitUntil(std::function<bool()> predicate, std::string label) {

@@ -128,6 +128,7 @@ struct ScriptStep {
   enum Kind { kPost, kWaitUntil, kAdvance, kCall };
   Kind kind = kCall;
   std::function<HWND()> window;  // kPost
+  bool userInput = false;        // kPost: dropped when the window takes no input
   UINT message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
@@ -203,6 +204,9 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label);
 RECT ClientAreaLocked(const Window& window);
 // Whether the window and every parent up to its top-level window are visible.
 bool VisibleLocked(const Window& window);
+// Whether the window takes the user's input: neither it nor a parent up to its top-level
+// window is disabled.
+bool TakesInputLocked(const Window& window);
 // Screen origin of a window's client area.
 POINT ClientOriginLocked(const Window& window);
 

@@ -95,6 +95,14 @@ bool VisibleLocked(const Window& window) {
   return true;
 }
 
+bool TakesInputLocked(const Window& window) {
+  for (const Window* w = &window; w; w = FindWindowLocked(w->parent)) {
+    if (w->style & WS_DISABLED) return false;
+    if (!(w->style & WS_CHILD)) break;  // an owner's state does not matter
+  }
+  return true;
+}
+
 POINT ClientOriginLocked(const Window& window) {
   RECT screen = ScreenRectLocked(window);
   RECT area = ClientAreaLocked(window);

@@ -6,10 +6,12 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTest>
 #include <atomic>
 #include <thread>
 #include <vector>
 
+#include "platform/dialog.h"
 #include "platform/gdi.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/resources.h"
@@ -205,6 +207,58 @@ TEST(QtWindows, MainWindowShowsMenuFramesAndSurfaces) {
   EXPECT_TRUE(widget->isVisible());
   DestroyWindow(main);
   EXPECT_EQ(qtbackend::WidgetOf(main), nullptr);
+}
+
+// Clicks a menu bar's pop-up title and then the item with `text`, as the user does.
+void ClickMenu(QMenuBar* bar, int popup, const QString& text) {
+  QAction* title = bar->actions()[popup];
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(title).center());
+  for (QAction* item : title->menu()->actions()) {
+    if (item->text() == text) {
+      QTest::mouseClick(title->menu(), Qt::LeftButton, {},
+                        title->menu()->actionGeometry(item).center());
+    }
+  }
+  title->menu()->close();
+}
+
+TEST(QtWindows, ADisabledWindowDropsTheUsersInputButNotItsBoxes) {
+  RegisterClasses();
+  HWND main = CreateWindowExA(0, "qtMain", "Corvantis", 0x02CE0000, 0, 0, 600, 300, nullptr,
+                              nullptr, nullptr, nullptr);
+  ASSERT_NE(main, nullptr);
+  ShowWindow(main, SW_SHOWNORMAL);
+  QWidget* widget = qtbackend::WidgetOf(main);
+  auto* bar = widget->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+
+  ClickMenu(bar, 1, "&Disarm");
+  HandleQueued();
+  EXPECT_EQ(Count(main, WM_COMMAND), 1u) << "an enabled window takes the click";
+
+  EnableWindow(main, FALSE);
+  ClickMenu(bar, 1, "&Disarm");
+  QTest::keyClick(widget, Qt::Key_L, Qt::AltModifier);
+  widget->close();
+  HandleQueued();
+  EXPECT_EQ(Count(main, WM_COMMAND), 1u) << "the clicks on the disabled window are dropped";
+  EXPECT_EQ(Count(main, WM_CLOSE), 0u);
+  // A box the disabled window owns still takes the user's answer.
+  bool answered = false;
+  qtbackend::SetModalHook([&](QWidget* shown, HWND) {
+    QTest::keyClick(shown, Qt::Key_Return);
+    answered = true;
+  });
+  EXPECT_EQ(MessageBoxA(main, "text", "caption", MB_OK), IDOK);
+  qtbackend::SetModalHook(nullptr);
+  EXPECT_TRUE(answered);
+  EXPECT_FALSE(IsWindowEnabled(main)) << "the box leaves its owner as it found it";
+
+  EnableWindow(main, TRUE);
+  ClickMenu(bar, 1, "&Disarm");
+  HandleQueued();
+  EXPECT_EQ(Count(main, WM_COMMAND), 2u);
+  DestroyWindow(main);
 }
 
 TEST(QtWindows, AWindowWhoseBorderSizesItIsResizable) {

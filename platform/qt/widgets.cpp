@@ -127,6 +127,8 @@ class WindowWidget : public QWidget {
   // -1 until the window procedure was asked whether the border sizes the window.
   int resizable = -1;
 
+  HWND modelWindow() const { return window_; }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     if (frame_.edgeX == 0 && frame_.edgeY == 0 && frame_.caption == 0) return;
@@ -247,6 +249,75 @@ class WindowWidget : public QWidget {
   Frame frame_;
 };
 
+// The user's input to a window that is disabled, or whose top-level window is, is dropped,
+// as the platform drops it: a top-level widget is never disabled in Qt (that would disable
+// the boxes Qt parents to it), so this filter, seeing every event first, does it instead.
+// It covers the window's own pop-ups (its menus) but no window of another kind, such as a
+// message box the window owns.
+class DisabledWindowInput : public QObject {
+ public:
+  static void Install() {
+    static DisabledWindowInput* filter = nullptr;
+    if (filter) return;
+    filter = new DisabledWindowInput(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(filter);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
+    const HWND window = ModelWindowOf(static_cast<QWidget*>(watched));
+    if (!window || TakesInput(window)) return false;
+    event->ignore();  // a close request too: the window stays
+    return true;
+  }
+
+ private:
+  using QObject::QObject;
+
+  static bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::Close:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // The window whose outer widget holds `widget` (through the pop-ups it opens), or null
+  // for a widget of no window of the model.
+  static HWND ModelWindowOf(QWidget* widget) {
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+      if (auto* outer = dynamic_cast<WindowWidget*>(w)) return outer->modelWindow();
+      if (w->isWindow() && w->windowType() != Qt::Popup) return nullptr;
+    }
+    return nullptr;
+  }
+
+  static bool TakesInput(HWND handle) {
+    std::lock_guard lock(S().mutex);
+    for (Window* w = FindWindowLocked(handle); w; w = FindWindowLocked(w->parent)) {
+      if (w->style & WS_DISABLED) return false;
+      if (!(w->style & WS_CHILD)) break;  // an owner's state does not matter
+    }
+    return true;
+  }
+};
+
 QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
   auto* bar = new QMenuBar(parent);
   bar->setNativeMenuBar(false);
@@ -351,6 +422,7 @@ void SyncWidget(HWND handle) {
       }
       outer = new WindowWidget(handle, ownerWidget ? ownerWidget->window() : nullptr, flags);
     }
+    DisabledWindowInput::Install();
     auto* area = new ClientArea(handle, outer);
     if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
     client = area;

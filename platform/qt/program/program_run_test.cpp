@@ -13,24 +13,31 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 
 #include "app/app_windows.h"
 #include "app/credential_dialogs.h"
 #include "app/entry.h"
 #include "app/error_report.h"
+#include "app/menu_commands.h"
 #include "app/resources.h"
 #include "app/small_dialogs.h"
 #include "detect/alarm_state.h"
+#include "net/server_link.h"
 #include "platform/capture/demo_camera.h"
 #include "platform/capture/drivers.h"
 #include "platform/dialog.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/resources.h"
 #include "platform/surface.h"
+#include "platform/threads.h"
 #include "platform/window.h"
 
 namespace {
@@ -45,7 +52,7 @@ class Program : public testing::Test {
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(directory_);
     platform::InstallResources(ProgramResources());
-    platform::InstallCaptureDrivers({std::make_shared<platform::DemoCamera>(3)});
+    platform::InstallCaptureDrivers({camera_});
   }
   void TearDown() override {
     qtbackend::SetModalHook(nullptr);
@@ -55,6 +62,9 @@ class Program : public testing::Test {
   }
 
   std::filesystem::path directory_, previous_;
+  // The demo camera keeps real time here: its walks come every 20 to 40 seconds unless one
+  // is asked for sooner.
+  std::shared_ptr<platform::DemoCamera> camera_ = std::make_shared<platform::DemoCamera>(3);
 };
 
 template <typename T>
@@ -104,6 +114,8 @@ TEST_F(Program, ATestRunShowsTheReferenceAndTheFrameThatMoved) {
     if (step == 0) {
       ASSERT_NE(MainWindow, nullptr);
       EXPECT_TRUE(IsWindowVisible(videoFrame));
+      // The figure walks in once the two seconds of warm-up are nearly over.
+      camera_->StartWalkIn(1800);
       PostMessageA(MainWindow, WM_COMMAND, kTestCommand, 0);
       step = 1;
       return;
@@ -157,6 +169,104 @@ TEST_F(Program, ATestRunShowsTheReferenceAndTheFrameThatMoved) {
   EXPECT_TRUE(welcomed);
   EXPECT_TRUE(checked);
   EXPECT_FALSE(IsWindow(MainWindow));
+}
+
+// The user reads a message box (its text goes to `texts`) and presses OK.
+void AnswerBox(QWidget* shown, std::vector<std::string>* texts) {
+  auto* box = static_cast<QMessageBox*>(shown);
+  texts->push_back(box->text().toStdString());
+  box->button(QMessageBox::Ok)->click();
+}
+
+// An earlier alarm thread, still finishing after a disarm, that ends once released and asks
+// the window thread for a box on its way out, as its error reports do.
+std::mutex heldMutex;
+std::condition_variable heldChanged;
+bool heldReleased = false;  // guarded by heldMutex
+
+DWORD HeldAlarmThread(LPVOID) {
+  {
+    std::unique_lock lock(heldMutex);
+    heldChanged.wait(lock, [] { return heldReleased; });
+  }
+  MessageBoxA(MainWindow, "held back", "Upload", MB_OK);
+  return 0;
+}
+
+// Clicks the menu bar's item `id` as the user does: the pop-up's title, then the item.
+void ClickMenuItem(HWND window, UINT id) {
+  QWidget* main = qtbackend::WidgetOf(window);
+  auto* bar = main ? main->findChild<QMenuBar*>() : nullptr;
+  ASSERT_NE(bar, nullptr);
+  for (QAction* popup : bar->actions()) {
+    for (QAction* item : popup->menu()->actions()) {
+      if (item->isSeparator() || item->data().toUInt() != id) continue;
+      QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(popup).center());
+      QMenu* menu = popup->menu();
+      QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+      return;
+    }
+  }
+  ADD_FAILURE() << "no menu item " << id;
+}
+
+// While Arm waits for an earlier alarm thread, the window thread serves that thread only:
+// a Disarm the user clicks meanwhile is dropped, as for a disabled window, instead of being
+// carried out later inside the login dialog.
+TEST_F(Program, InputWhileArmWaitsForTheEarlierAlarmThreadIsDropped) {
+  std::vector<std::string> boxes;
+  int logins = 0, disarms = 0;
+  bool clicked = false;
+  qtbackend::SetModalHook([&](QWidget* shown, HWND dialog) {
+    if (!dialog) return AnswerBox(shown, &boxes);
+    if (!GetDlgItem(dialog, kPromptText)) {
+      Control<QPushButton>(dialog, IDOK)->click();  // the welcome and the camera's format
+      return;
+    }
+    if (Control<QLabel>(dialog, kPromptText)->text().startsWith("Please enter your user name")) {
+      ++disarms;
+      QTest::keyClick(shown, Qt::Key_Escape);
+      return;
+    }
+    // The login: cancelled once the loop has handled what was waiting for it.
+    ++logins;
+    QTimer::singleShot(0, shown, [dialog] { Control<QPushButton>(dialog, IDCANCEL)->click(); });
+  });
+  int step = 0;
+  qtbackend::SetIdleHook([&] {
+    if (step == 0) {
+      step = 1;
+      alarmThread = CreateThread(nullptr, 0, HeldAlarmThread, nullptr, 0, nullptr);
+      ASSERT_NE(alarmThread, nullptr);
+      PostMessageA(MainWindow, WM_COMMAND, kArmCommand, 0);
+      // Runs while Arm waits for the thread: the user clicks Disarm, then the thread ends.
+      QTimer::singleShot(0, [&] {
+        EXPECT_NE(alarmThread, nullptr) << "Arm is waiting";
+        ClickMenuItem(MainWindow, kDisarmCommand);
+        clicked = true;
+        std::lock_guard lock(heldMutex);
+        heldReleased = true;
+        heldChanged.notify_all();
+      });
+      return;
+    }
+    if (step != 1) return;
+    step = 2;
+    EXPECT_TRUE(IsWindowEnabled(MainWindow));
+    HMENU menu = GetMenu(MainWindow);
+    for (UINT id : {kExitCommand, kArmCommand, kTestCommand, kSettingsCommand}) {
+      EXPECT_EQ(GetMenuState(menu, id, MF_BYCOMMAND), 0u) << id;
+    }
+    PostMessageA(MainWindow, WM_COMMAND, kExitCommand, 0);
+  });
+  static char commandLine[] = "";
+  EXPECT_EQ(WinMain(nullptr, nullptr, commandLine, SW_SHOWNORMAL), 0);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(logins, 1);
+  EXPECT_EQ(disarms, 0);
+  EXPECT_EQ(boxes,
+            (std::vector<std::string>{"held back", "Alarm could not be turned on, try again"}));
+  EXPECT_EQ(AlarmState.armed.load(), 0);
 }
 
 TEST_F(Program, TheWelcomeAndAboutBoxesShowTheirPicturesAndCloseOnlyWithOk) {
@@ -253,6 +363,41 @@ TEST_F(Program, TheCredentialsDialogHidesThePasswordAndRefusesAShortName) {
       DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kCredentialsDialog), nullptr, DisarmDialog, 0), 0);
   EXPECT_EQ(boxes, std::vector<std::string>{
                        "Corvantis|Name has to be more than 3 character and no more than 30"});
+}
+
+// Types `text` as key presses that carry their characters (QTest's own typing knows ASCII only).
+void TypeInto(QWidget* widget, const QString& text) {
+  for (QChar c : text)
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, c, Qt::NoModifier);
+}
+
+// Typed text reaches the program as UTF-8 and the length rules count its bytes: "Zoë" (three
+// characters, four bytes) is a long enough name, "äääääää" (seven characters, fourteen bytes)
+// too long a password; the stored credentials match the typed bytes.
+TEST_F(Program, TypedTextIsUtf8AndTheRulesCountBytes) {
+  std::snprintf(storedUserName, sizeof storedUserName, "%s", "Zoë\n");
+  std::snprintf(storedPassword, sizeof storedPassword, "%s", "ääääää1\n");
+  std::vector<std::string> boxes;
+  qtbackend::SetModalHook([&](QWidget* shown, HWND dialog) {
+    if (!dialog) return AnswerBox(shown, &boxes);
+    auto* name = Control<QLineEdit>(dialog, kUserNameField);
+    auto* password = Control<QLineEdit>(dialog, kPasswordField);
+    TypeInto(name, QString::fromUtf8("Zoë"));
+    TypeInto(password, QString::fromUtf8("äääääää"));
+    QTest::keyClick(password, Qt::Key_Return);
+    EXPECT_EQ(name->text(), QString::fromUtf8("Zoë")) << "the name passed its rule";
+    EXPECT_EQ(password->text(), "") << "the password did not";
+    char typed[16] = {};
+    EXPECT_EQ(GetDlgItemTextA(dialog, kUserNameField, typed, sizeof typed), 4u);
+    EXPECT_STREQ(typed, "Zoë");
+    TypeInto(password, QString::fromUtf8("ääääää1"));
+    QTest::keyClick(password, Qt::Key_Return);
+  });
+  EXPECT_EQ(
+      DialogBoxParamA(nullptr, MAKEINTRESOURCEA(kCredentialsDialog), nullptr, DisarmDialog, 0), 1);
+  EXPECT_EQ(boxes, (std::vector<std::string>{
+                       "Password has to be more than 3 character and no more than 13",
+                       "Alarm is now OFF"}));
 }
 
 TEST_F(Program, AnErrorReportIsAWarningWithItsNumber) {

@@ -28,6 +28,8 @@ namespace {
 
 QString outputDir;
 int saved = 0;
+// The demo camera alone, so that the pictures never show a real room.
+const auto camera = std::make_shared<platform::DemoCamera>(7);
 
 void Save(QWidget* widget, const char* name) {
   QString path = QDir(outputDir).filePath(name);
@@ -71,6 +73,8 @@ void ActAtMainWindow() {
   if (!MainWindow) return;
   switch (step) {
     case 0:
+      // The figure walks in as the test run's two seconds of warm-up end.
+      camera->StartWalkIn(1800);
       PostMessageA(MainWindow, WM_COMMAND, kTestCommand, 0);
       ++step;
       break;
@@ -97,8 +101,7 @@ int main(int argc, char** argv) {
   }
   outputDir = QString::fromLocal8Bit(argv[1]);
   platform::InstallResources(ProgramResources());
-  // The demo camera alone, so that the pictures never show a real room.
-  platform::InstallCaptureDrivers({std::make_shared<platform::DemoCamera>(7)});
+  platform::InstallCaptureDrivers({camera});
   qtbackend::SetModalHook(ActAsUser);
   qtbackend::SetIdleHook(ActAtMainWindow);
   static char commandLine[] = "";
