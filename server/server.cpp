@@ -44,6 +44,11 @@ Server::Server(ServerOptions options)
                 [this](Session* session) { Forget(session); },
                 active_},
       acceptor_(asio::make_strand(io_)) {
+  if (options_.web.enabled) {
+    web_ = std::make_unique<WebServer>(
+        io_, options_.web,
+        WebServices{options_.dataDir, hub_, throttle_, checker_, *options_.clock, options_.log});
+  }
   const NotifySettings& notify = options_.notify;
   if (!notify.mqtt.host.empty()) {
     mqtt_ = std::make_unique<MqttNotifier>(notify.mqtt, options_.dataDir, notify.queueLimit, hub_,
@@ -62,6 +67,8 @@ Server::Server(ServerOptions options)
 Server::~Server() {
   Stop();
   Wait();
+  // The gallery's requests in hand finish before the password checks they may wait for.
+  if (web_) web_->Join();
   checker_.Stop();
   store_.Stop();
   // After the store: what its last batch published is still handed to the receivers.
@@ -78,7 +85,9 @@ asio::ip::tcp::endpoint Server::Start() {
   acceptor_.bind(wanted);
   acceptor_.listen(asio::socket_base::max_listen_connections);
   const auto endpoint = acceptor_.local_endpoint();
+  if (web_) webEndpoint_ = web_->Bind();
   Accept();
+  if (web_) web_->Start();
   const int count = std::max(1, options_.ioThreads);
   for (int i = 0; i < count; ++i) threads_.emplace_back([this] { io_.run(); });
   return endpoint;
@@ -125,6 +134,7 @@ void Server::Stop() {
     acceptor_.close(ec);
   });
   for (auto& session : open) session->Close();
+  if (web_) web_->Stop();
 }
 
 void Server::Wait() {
