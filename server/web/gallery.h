@@ -85,8 +85,9 @@ class Gallery {
 // The answer for an asset (web_assets.h), or 404.
 WebResponse AssetResponse(std::string_view name);
 
-// Whether a POST comes from a page of this server: its Origin, when the browser sends one,
-// is this server's own, and Sec-Fetch-Site does not say another site sent it.
+// Whether a POST comes from a page of this server: Sec-Fetch-Site does not say another site
+// sent it, and its Origin, when the browser sends one, is this server's own (or "null", the
+// browser's word under no-referrer, with Sec-Fetch-Site saying same-origin).
 bool SameOrigin(const WebRequest& request);
 
 // Where to go after signing in: `next` when it is a path of this server's own ("/live"),

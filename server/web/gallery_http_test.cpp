@@ -297,7 +297,14 @@ TEST(WebGallery, DeletingTakesTheFormsTokenAConfirmationAndAClosedEvent) {
           ->Post(target, "csrf=" + csrf + "&confirm=yes", alice, {{"Sec-Fetch-Site", "cross-site"}})
           .result_int(),
       403u);
-  EXPECT_EQ(browser->Post(target, "csrf=" + csrf, alice).result_int(), 200u);  // asks again
+  EXPECT_EQ(browser->Post(target, "csrf=" + csrf + "&confirm=yes", alice, {{"Origin", "null"}})
+                .result_int(),
+            403u);
+  EXPECT_EQ(browser
+                ->Post(target, "csrf=" + csrf, alice,
+                       {{"Origin", "null"}, {"Sec-Fetch-Site", "same-origin"}})
+                .result_int(),
+            200u);  // from our own page, unconfirmed: it asks again
   EXPECT_EQ(browser->Send("DELETE", "/events/" + event, "", alice, {}).result_int(), 405u);
   ASSERT_TRUE(EventExists(t.server.dataDir(), t.alice[0].event));
   const std::string thumbnail = "/thumbnails/" + std::to_string(t.alice[0].id);
