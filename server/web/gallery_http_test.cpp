@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+
 #include <filesystem>
 #include <regex>
 
@@ -501,6 +505,51 @@ TEST(WebGallery, RefusesPlainHttpOffLoopbackUnlessToldAndUnreadableTlsFiles) {
   EXPECT_FALSE(IsLoopbackAddress("::ffff:10.0.0.1"));
   EXPECT_FALSE(IsLoopbackAddress("::"));
   EXPECT_FALSE(IsLoopbackAddress("192.168.1.1"));
+}
+
+TEST(WebGallery, OverTlsTheCookieIsSecureAndPlainHttpGetsNoAnswer) {
+  namespace beast = boost::beast;
+  namespace http = beast::http;
+  testing::TempDir keys;
+  const fs::path cert = keys.path() / "cert.pem", key = keys.path() / "key.pem";
+  const std::string make =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 "
+      "-subj /CN=gallery.test -keyout " +
+      key.string() + " -out " + cert.string() + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  WebTestServer server([&](ServerOptions& options) {
+    options.web.tlsCert = cert;
+    options.web.tlsKey = key;
+  });
+  testing::AddUser(server.dataDir(), "alice", "secret1");
+
+  asio::io_context io;
+  asio::ssl::context tls(asio::ssl::context::tls_client);
+  tls.set_verify_mode(asio::ssl::verify_none);
+  beast::ssl_stream<beast::tcp_stream> stream(io, tls);
+  beast::get_lowest_layer(stream).socket().open(asio::ip::tcp::v4());
+  beast::get_lowest_layer(stream).socket().bind(
+      {asio::ip::make_address(testing::TestAddress()), 0});
+  beast::get_lowest_layer(stream).expires_after(10s);
+  beast::get_lowest_layer(stream).connect(server.web());
+  stream.handshake(asio::ssl::stream_base::client);
+  http::request<http::string_body> request(http::verb::post, "/signin", 11);
+  request.set(http::field::host, "gallery.test");
+  request.set(http::field::content_type, "application/x-www-form-urlencoded");
+  request.body() = "user=alice&password=secret1";
+  request.prepare_payload();
+  http::write(stream, request);
+  beast::flat_buffer buffer;
+  HttpResponse response;
+  http::read(stream, buffer, response);
+  EXPECT_EQ(response.result_int(), 303u);
+  EXPECT_THAT(Field(response, "Set-Cookie"), HasSubstr("; Secure"));
+  EXPECT_EQ(testing::SessionFrom(response).size(), 64u);
+
+  // Plain HTTP on the TLS port: no page, and the connection ends.
+  auto plain = server.Browser();
+  plain->Write("GET /signin HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(plain->ReadToClose().find("HTTP/1.1 200"), std::string::npos);
 }
 
 }  // namespace
