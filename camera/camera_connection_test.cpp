@@ -161,12 +161,12 @@ TEST_F(CameraConnectionTest, StatusFailuresAndSizes) {
   EXPECT_EQ(driver->CountRequests(WM_CAP_SET_PREVIEWRATE), 2);
   EXPECT_EQ(driver->CountRequests(WM_CAP_SET_PREVIEW), 1);
 
-  for (auto [width, height] : {std::pair{0u, 240u}, std::pair{320u, 0u}}) {
+  for (auto size : {std::pair{0u, 240u}, std::pair{320u, 0u}}) {
     headless::ClearLogs();
     driver->Edit([&](DriverScript& s) {
       s.statusSucceeds = true;
-      s.statusWidth = width;
-      s.statusHeight = height;
+      s.statusWidth = size.first;
+      s.statusHeight = size.second;
     });
     int rates = driver->CountRequests(WM_CAP_SET_PREVIEWRATE);
     EXPECT_EQ(OpenCamera(captureWindow), 0);

@@ -9,6 +9,9 @@
 namespace {
 
 constexpr DWORD kCoreHeaderBytes = sizeof(BITMAPCOREHEADER);
+constexpr DWORD kInfoHeaderBytes = sizeof(BITMAPINFOHEADER);
+// The red, green and blue masks of rows stored with BI_BITFIELDS.
+constexpr DWORD kMaskBytes = 3 * sizeof(DWORD);
 
 DWORD HeaderSize(const void* header) {
   DWORD size;
@@ -103,9 +106,15 @@ bool PackedDibFits(const void* dib, SIZE_T blockBytes) {
   } else {
     BITMAPINFOHEADER info;
     std::memcpy(&info, dib, sizeof info);
-    pixelBytes = info.biCompression == BI_RGB ? uint64_t{RowSize(info.biWidth, info.biBitCount)} *
-                                                    static_cast<uint64_t>(std::llabs(info.biHeight))
-                                              : info.biSizeImage;
+    // Rows with colour masks are stored whole like uncompressed ones; only compressed rows
+    // take the header's word for their size. The masks follow a 40-byte header.
+    const bool whole = info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS;
+    pixelBytes = whole ? uint64_t{RowSize(info.biWidth, info.biBitCount)} *
+                             static_cast<uint64_t>(std::llabs(info.biHeight))
+                       : info.biSizeImage;
+    if (info.biCompression == BI_BITFIELDS && headerBytes < kInfoHeaderBytes + kMaskBytes) {
+      pixelBytes += kMaskBytes;
+    }
     uint64_t full = EntriesForBitCount(info.biBitCount);
     uint64_t used = info.biClrUsed;
     drawnTableBytes = sizeof(RGBQUAD) * (used != 0 && used < full ? used : full);
@@ -170,11 +179,18 @@ HGLOBAL PackedDibFromBitmap(HBITMAP bitmap, DWORD compression, WORD depth, HPALE
     return nullptr;
   }
   std::memcpy(bytes, &header, sizeof header);
-  // The first pass completes the header: biSizeImage and the colour table.
-  GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), nullptr,
-            reinterpret_cast<BITMAPINFO*>(bytes), DIB_RGB_COLORS);
+  // The first pass completes the header: biSizeImage and the colour table. A depth or
+  // compression that the platform refuses here it refuses for the rows too: stop before the
+  // block is sized for it (an arbitrary depth would ask for gigabytes).
+  int described = GetDIBits(screen, bitmap, 0, static_cast<UINT>(shape.bmHeight), nullptr,
+                            reinterpret_cast<BITMAPINFO*>(bytes), DIB_RGB_COLORS);
   std::memcpy(&header, bytes, sizeof header);
   GlobalUnlock(dib);
+  if (described == 0) {
+    GlobalFree(dib);
+    ReleaseScreen(screen, previous);
+    return nullptr;
+  }
 
   if (header.biSizeImage == 0) {
     header.biSizeImage = EstimatePixelBytes(shape.bmWidth, shape.bmHeight, depth, compression);

@@ -4,10 +4,31 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
+
+// The largest allocation this test program has asked for since it was last reset, so a test
+// can tell that a refused conversion never sized a block for what it refused.
+std::atomic<size_t> largestAllocation{0};
+
+void* operator new(size_t bytes) {
+  size_t seen = largestAllocation.load();
+  while (bytes > seen && !largestAllocation.compare_exchange_weak(seen, bytes)) {
+  }
+  if (void* block = std::malloc(bytes == 0 ? 1 : bytes)) return block;
+  throw std::bad_alloc();
+}
+// Kept out of line: inlined, the compiler would see free() meet a pointer from operator new.
+__attribute__((noinline)) void operator delete(void* block) noexcept {
+  std::free(block);
+}
+__attribute__((noinline)) void operator delete(void* block, size_t) noexcept {
+  std::free(block);
+}
 
 namespace {
 
@@ -213,6 +234,48 @@ TEST(BitmapUtilities, FrameOfDepthZeroIsA24BitPackedBitmap) {
   EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 7, nullptr), nullptr);
   DeleteObject(bitmap);
   EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 24, nullptr), nullptr);
+}
+
+TEST(BitmapUtilities, RowsWithColourMasksMustBeInTheBlockWhateverTheHeaderSays) {
+  // A 32-bit bitmap with colour masks whose biSizeImage claims 4 bytes: its rows are stored
+  // whole, so a block of the header, the masks and 4 bytes does not hold them (the conversion
+  // once read 40000 bytes past it).
+  BITMAPINFOHEADER h = InfoHeader(100, 100, 32, 0, BI_BITFIELDS);
+  h.biSizeImage = 4;
+  const uint32_t masks[3] = {0xff0000, 0x00ff00, 0x0000ff};
+  std::vector<BYTE> bytes(sizeof h + sizeof masks + 4, 0);
+  std::memcpy(bytes.data(), &h, sizeof h);
+  std::memcpy(bytes.data() + sizeof h, masks, sizeof masks);
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size()));
+  HGLOBAL shortBlock = Block(bytes);
+  EXPECT_EQ(BitmapFromPackedDib(shortBlock, nullptr), nullptr);
+  GlobalFree(shortBlock);
+
+  // With its rows and masks the same bitmap fits and converts.
+  bytes.resize(sizeof h + sizeof masks + RowSize(100, 32) * 100);
+  EXPECT_TRUE(PackedDibFits(bytes.data(), bytes.size()));
+  EXPECT_FALSE(PackedDibFits(bytes.data(), bytes.size() - 1));
+  HGLOBAL whole = Block(bytes);
+  HBITMAP bitmap = BitmapFromPackedDib(whole, nullptr);
+  EXPECT_NE(bitmap, nullptr);
+  DeleteObject(bitmap);
+  GlobalFree(whole);
+  // A header long enough to hold the masks needs no room for them after it.
+  h.biSize = 108;
+  std::vector<BYTE> longHeader(108 + RowSize(100, 32) * 100, 0);
+  std::memcpy(longHeader.data(), &h, sizeof h);
+  EXPECT_TRUE(PackedDibFits(longHeader.data(), longHeader.size()));
+}
+
+TEST(BitmapUtilities, ARefusedDepthIsNotAllocatedFor) {
+  // A depth of 65535 bits would estimate rows of 524 KB for 64 pixels, 33 MB for the whole
+  // bitmap; and RLE8, which the platform does not write, half as much again as 8 bits.
+  HBITMAP bitmap = CreateCompatibleBitmap(nullptr, 64, 64);
+  largestAllocation = 0;
+  EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RGB, 65535, nullptr), nullptr);
+  EXPECT_EQ(PackedDibFromBitmap(bitmap, BI_RLE8, 8, nullptr), nullptr);
+  EXPECT_LT(largestAllocation.load(), 4096u);
+  DeleteObject(bitmap);
 }
 
 TEST(BitmapUtilities, A24BitFrameRoundTripsThroughADeviceBitmapUnchanged) {

@@ -44,4 +44,10 @@ std::optional<std::string> Accounts::FindHash(std::string_view name) {
   return hash;
 }
 
+std::optional<std::string> Accounts::OldestHash() {
+  Statement oldest(db_.handle(), "SELECT hash FROM users ORDER BY rowid LIMIT 1");
+  if (!oldest.Step()) return std::nullopt;
+  return oldest.ColumnText(0);
+}
+
 }  // namespace corvantis::server

@@ -29,6 +29,8 @@ class Accounts {
   std::vector<AccountInfo> List();
   // The hash string of an account, or nothing for an unknown name.
   std::optional<std::string> FindHash(std::string_view name);
+  // The hash string of the oldest account, or nothing when there is none.
+  std::optional<std::string> OldestHash();
 
  private:
   Database& db_;

@@ -2,6 +2,8 @@
 
 #include <sodium.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 namespace corvantis::server {
@@ -39,8 +41,21 @@ void InitSodium() {
   if (sodium_init() < 0) throw std::runtime_error("libsodium cannot be initialised");
 }
 
-std::string HashPassword(std::string_view password, HashCost cost) {
+namespace {
+
+std::string HashWithLimits(std::string_view password, unsigned long long ops, std::size_t mem) {
   InitSodium();
+  char hash[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str_alg(hash, password.data(), password.size(), ops, mem,
+                            crypto_pwhash_ALG_ARGON2ID13) != 0) {
+    throw std::runtime_error("not enough memory to hash the password");
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string HashPassword(std::string_view password, HashCost cost) {
   unsigned long long ops = crypto_pwhash_OPSLIMIT_INTERACTIVE;
   std::size_t mem = crypto_pwhash_MEMLIMIT_INTERACTIVE;
   if (cost == HashCost::kMinimal) {
@@ -50,12 +65,21 @@ std::string HashPassword(std::string_view password, HashCost cost) {
     ops = crypto_pwhash_OPSLIMIT_MODERATE;
     mem = crypto_pwhash_MEMLIMIT_MODERATE;
   }
-  char hash[crypto_pwhash_STRBYTES];
-  if (crypto_pwhash_str_alg(hash, password.data(), password.size(), ops, mem,
-                            crypto_pwhash_ALG_ARGON2ID13) != 0) {
-    throw std::runtime_error("not enough memory to hash the password");
+  return HashWithLimits(password, ops, mem);
+}
+
+std::string HashPasswordLike(std::string_view password, std::string_view model) {
+  // libsodium's strings read "$argon2id$v=19$m=<KiB>,t=<passes>,p=1$<salt>$<hash>".
+  const std::string text(model.substr(0, crypto_pwhash_STRBYTES));
+  unsigned long long kib = 0, ops = 0;
+  if (std::sscanf(text.c_str(), "$argon2id$v=%*u$m=%llu,t=%llu,p=", &kib, &ops) != 2 ||
+      kib > crypto_pwhash_MEMLIMIT_MAX / 1024) {
+    return HashPassword(password, HashCost::kInteractive);
   }
-  return hash;
+  ops = std::clamp<unsigned long long>(ops, crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_OPSLIMIT_MAX);
+  const std::size_t mem = std::clamp<std::size_t>(
+      static_cast<std::size_t>(kib) * 1024, crypto_pwhash_MEMLIMIT_MIN, crypto_pwhash_MEMLIMIT_MAX);
+  return HashWithLimits(password, ops, mem);
 }
 
 bool VerifyPassword(std::string_view hash, std::string_view password) {

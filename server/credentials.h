@@ -33,6 +33,11 @@ std::optional<HashCost> ParseHashCost(std::string_view text);
 // std::runtime_error when libsodium cannot allocate its memory.
 std::string HashPassword(std::string_view password, HashCost cost);
 
+// The argon2id hash string of `password` at the cost recorded in the hash string `model`
+// (interactive when `model` is no argon2id hash string), with a fresh random salt. Throws
+// std::runtime_error when libsodium cannot allocate its memory.
+std::string HashPasswordLike(std::string_view password, std::string_view model);
+
 // True when `password` matches the argon2id hash string `hash`.
 bool VerifyPassword(std::string_view hash, std::string_view password);
 

@@ -52,8 +52,17 @@ bool PasswordChecker::CheckRemembered(const std::string& user, const std::string
 bool PasswordChecker::Verify(const std::string& user, const std::string& password) {
   const auto hash = FindHash(user);
   if (!hash) {
-    std::call_once(decoyOnce_,
-                   [this] { decoyHash_ = HashPassword("decoy password", HashCost::kInteractive); });
+    // The decoy costs what the accounts' hashes cost (the oldest one's), so that a refusal
+    // takes as long for an unknown name as for a known one.
+    std::call_once(decoyOnce_, [this] {
+      std::optional<std::string> model;
+      try {
+        std::lock_guard lock(dbMutex_);
+        model = accounts_.OldestHash();
+      } catch (const std::exception&) {
+      }
+      decoyHash_ = HashPasswordLike("decoy password", model.value_or(""));
+    });
     VerifyPassword(decoyHash_, password);
     return false;
   }

@@ -53,9 +53,10 @@ bool ChooseSnapshotPicture(const unsigned char* frame, SnapshotPicture* picture)
       height > JPEG_MAX_DIMENSION) {
     return false;
   }
+  // A top-down frame (negative height) takes the header's way even when the sizes agree.
   const int32_t expectedWidth = videoWidth.load(std::memory_order_relaxed);
   const int32_t expectedHeight = videoHeight.load(std::memory_order_relaxed);
-  if (width == expectedWidth && height == expectedHeight) {
+  if (height > 0 && width == expectedWidth && height == expectedHeight) {
     *picture = {static_cast<uint32_t>(expectedWidth), static_cast<uint32_t>(expectedHeight), false};
   } else {
     *picture = {static_cast<uint32_t>(width),

@@ -256,6 +256,21 @@ TEST_F(SnapshotWriterTest, FrameSizeComesFromTheHeaderWhenItDisagrees) {
   EXPECT_TRUE(IsRed(jpeg.At(5, 30)));
 }
 
+TEST_F(SnapshotWriterTest, ATopDownFrameOfTheCamerasOwnSizeIsWrittenUpright) {
+  // A driver that reports its rows top row first gives a negative height; the size agrees
+  // with the frame's (this once reached the library as a height of 4294967264 and ended the
+  // process).
+  videoWidth = 48;
+  videoHeight = -32;
+  const Frame topDown = BlueOverRed(48, -32, 8);
+  WriteSnapshot(topDown.bytes.data(), 70);
+  const Decoded jpeg = DecodeFile("Temp.jpeg");
+  EXPECT_EQ(jpeg.width, 48);
+  EXPECT_EQ(jpeg.height, 32);
+  EXPECT_TRUE(IsBlue(jpeg.At(5, 2)));
+  EXPECT_TRUE(IsRed(jpeg.At(5, 29)));
+}
+
 // Width and height from a baseline JPEG's frame header (0 x 0 when there is none).
 std::pair<int, int> JpegSize(const std::vector<unsigned char>& jpeg) {
   const unsigned char* bytes = jpeg.data();

@@ -491,4 +491,43 @@ TEST(WindowContract, DialogControlsAnswerTheirMessages) {
   EXPECT_FALSE(EndDialog(reinterpret_cast<HWND>(0x1234), 1));
 }
 
+// Dialog units as the platform's templates hold them: 16-bit values. Wider ones (which once
+// overflowed the conversion to pixels) are placed like the nearest 16-bit value.
+RECT wideControl{}, limitControl{}, lowControl{}, negativeLimitControl{};
+
+INT_PTR PlaceProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  GetWindowRect(GetDlgItem(dialog, 1), &wideControl);
+  GetWindowRect(GetDlgItem(dialog, 2), &limitControl);
+  GetWindowRect(GetDlgItem(dialog, 3), &lowControl);
+  GetWindowRect(GetDlgItem(dialog, 4), &negativeLimitControl);
+  EndDialog(dialog, 5);
+  return TRUE;
+}
+
+TEST(WindowContract, TemplateUnitsAreSixteenBitValues) {
+  platform::DialogTemplate t;
+  t.style = WS_POPUP | DS_MODALFRAME | DS_SETFONT;
+  t.fontName = "MS Sans Serif";
+  t.pointSize = 8;
+  t.cx = 100;
+  t.cy = 50;
+  using platform::ControlClass;
+  const DWORD style = WS_VISIBLE | SS_LEFT;
+  t.controls = {
+      {ControlClass::kStatic, 1, "", style, 2054107785, 2054107785, 2147483647, 2147483647},
+      {ControlClass::kStatic, 2, "", style, 32767, 32767, 32767, 32767},
+      {ControlClass::kStatic, 3, "", style, -2147483647 - 1, -2000000000, 5, 5},
+      {ControlClass::kStatic, 4, "", style, -32768, -32768, 5, 5},
+  };
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, PlaceProc, 0), 5);
+  EXPECT_EQ(wideControl.left, limitControl.left);
+  EXPECT_EQ(wideControl.top, limitControl.top);
+  EXPECT_EQ(wideControl.right, limitControl.right);
+  EXPECT_EQ(wideControl.bottom, limitControl.bottom);
+  EXPECT_GT(limitControl.right, limitControl.left);
+  EXPECT_EQ(lowControl.left, negativeLimitControl.left);
+  EXPECT_EQ(lowControl.top, negativeLimitControl.top);
+}
+
 }  // namespace

@@ -144,13 +144,19 @@ void RegisterDialogClasses() {
   });
 }
 
+// A template's dialog units are 16-bit values, as the platform's templates hold them; a wider
+// value counts as the nearest 16-bit one.
+int TemplateUnits(int units) {
+  return std::clamp(units, -32768, 32767);
+}
+
 // Dialog units of an 8-point dialog font: 4 horizontal units are 6 pixels, 8 vertical ones
 // 13 pixels.
 int UnitsToX(int units) {
-  return units * 6 / 4;
+  return TemplateUnits(units) * 6 / 4;
 }
 int UnitsToY(int units) {
-  return units * 13 / 8;
+  return TemplateUnits(units) * 13 / 8;
 }
 
 DialogSnapshot SnapshotLocked(HWND dialog) {
@@ -418,6 +424,11 @@ void ClearDialogScripts() {
 std::vector<DialogRecord> DialogRecords() {
   std::lock_guard lock(S().mutex);
   return S().dialogRecords;
+}
+
+void ClearDialogRecords() {
+  std::lock_guard lock(S().mutex);
+  S().dialogRecords.clear();
 }
 
 const ControlState* DialogSnapshot::Control(int id) const {

@@ -228,5 +228,7 @@ struct DialogRecord {
 
 // Every dialog run so far (the running ones included), oldest first.
 std::vector<DialogRecord> DialogRecords();
+// Forgets the records of the dialogs run so far. Only while no dialog runs.
+void ClearDialogRecords();
 
 }  // namespace headless

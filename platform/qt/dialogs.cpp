@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/qt/qt_state.h"
@@ -26,8 +28,6 @@ namespace qtbackend::internal {
 // Trackbar notification codes carried by WM_HSCROLL.
 constexpr WORD kTbLineUp = 0, kTbLineDown = 1, kTbPageUp = 2, kTbPageDown = 3, kTbThumbPosition = 4,
                kTbThumbTrack = 5, kTbTop = 6, kTbBottom = 7, kTbEndTrack = 8;
-// The platform's error for a dialog without a control of the asked id.
-constexpr DWORD kControlIdNotFound = 1421;
 // Button styles kept in the low four bits.
 constexpr DWORD kButtonTypeMask = 0xF;
 constexpr DWORD kStaticTypeMask = 0x1F;
@@ -203,8 +203,11 @@ DialogFont FontOf(const platform::DialogTemplate& dialog) {
   return result;
 }
 
+// Dialog units in pixels of the dialog's font. A template's units are 16-bit values, as the
+// platform's templates hold them (a wider value counts as the nearest 16-bit one).
 int Scale(int units, int base, int divisor) {
-  return (units * base + divisor / 2) / divisor;
+  const int64_t pixels = (int64_t{std::clamp(units, -32768, 32767)} * base + divisor / 2) / divisor;
+  return static_cast<int>(std::clamp<int64_t>(pixels, INT_MIN, INT_MAX));
 }
 
 // Creates one control's window and widget inside the dialog.
