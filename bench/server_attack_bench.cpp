@@ -15,11 +15,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/connect.hpp>
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/write.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -33,6 +28,7 @@
 #include "bench/bench_ratios.h"
 #include "bench/server_cameras.h"
 #include "server/accounts.h"
+#include "server/asio.h"
 #include "server/credentials.h"
 #include "server/database.h"
 #include "server/server.h"
@@ -61,7 +57,7 @@ class DataDir {
     Accounts(db).Add("camera", HashPassword("secret1", HashCost::kInteractive));
   }
   ~DataDir() {
-    std::error_code ec;
+    error_code ec;
     fs::remove_all(path_, ec);
   }
   const fs::path& path() const { return path_; }
@@ -101,7 +97,7 @@ class Line {
   std::string Say(const std::string& line) {
     asio::write(socket_, asio::buffer(line + "\n"));
     char reply[1024];
-    std::error_code ec;
+    error_code ec;
     const std::size_t n = socket_.read_some(asio::buffer(reply), ec);
     return ec ? std::string() : std::string(reply, n);
   }
@@ -124,11 +120,11 @@ class Guesser : public std::enable_shared_from_this<Guesser> {
 
   void Next() {
     if (stop_) return;
-    std::error_code ec;
+    error_code ec;
     socket_.close(ec);
     socket_.open(asio::ip::tcp::v4(), ec);
     socket_.bind({from_, 0}, ec);
-    socket_.async_connect(server_, [self = shared_from_this()](std::error_code ec) {
+    socket_.async_connect(server_, [self = shared_from_this()](error_code ec) {
       if (ec) return self->Next();
       self->Say("camera\nguess12\n");
     });
@@ -137,14 +133,14 @@ class Guesser : public std::enable_shared_from_this<Guesser> {
  private:
   void Say(const char* lines) {
     asio::async_write(socket_, asio::buffer(std::string_view(lines)),
-                      [self = shared_from_this()](std::error_code ec, std::size_t) {
+                      [self = shared_from_this()](error_code ec, std::size_t) {
                         if (ec) return self->Next();
                         self->Listen();
                       });
   }
   void Listen() {
     socket_.async_read_some(asio::buffer(reply_),
-                            [self = shared_from_this()](std::error_code ec, std::size_t n) {
+                            [self = shared_from_this()](error_code ec, std::size_t n) {
                               if (ec) return self->Next();
                               std::string reply(self->reply_.data(), n);
                               // The two replies may come in one piece.

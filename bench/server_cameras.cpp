@@ -2,9 +2,7 @@
 // client does, on one asio loop of the benchmark's own.
 #include "bench/server_cameras.h"
 
-#include <asio/connect.hpp>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 #include <array>
@@ -68,7 +66,7 @@ class Camera : public std::enable_shared_from_this<Camera> {
     socket_ = asio::ip::tcp::socket(socket_.get_executor());
     socket_.open(asio::ip::tcp::v4());
     socket_.bind(asio::ip::tcp::endpoint(CameraAddress(id_), 0));
-    socket_.async_connect(server_, [self = shared_from_this()](std::error_code ec) {
+    socket_.async_connect(server_, [self = shared_from_this()](error_code ec) {
       if (ec) return self->Fail();
       self->socket_.set_option(asio::ip::tcp::no_delay(true));
       self->step_ = 0;
@@ -81,14 +79,14 @@ class Camera : public std::enable_shared_from_this<Camera> {
   void Say(std::string text) {
     out_ = std::move(text);
     asio::async_write(socket_, asio::buffer(out_),
-                      [self = shared_from_this()](std::error_code ec, std::size_t) {
+                      [self = shared_from_this()](error_code ec, std::size_t) {
                         if (ec) return self->Fail();
                         self->Listen();
                       });
   }
   void Listen() {
     socket_.async_read_some(asio::buffer(reply_),
-                            [self = shared_from_this()](std::error_code ec, std::size_t n) {
+                            [self = shared_from_this()](error_code ec, std::size_t n) {
                               if (ec) return self->Fail();
                               self->Heard(std::string(self->reply_.data(), n));
                             });
@@ -119,7 +117,7 @@ class Camera : public std::enable_shared_from_this<Camera> {
   void SendChunk() {
     const std::size_t n = std::min(chunk_, body_.size() - sent_);
     asio::async_write(socket_, asio::buffer(body_.data() + sent_, n),
-                      [self = shared_from_this(), n](std::error_code ec, std::size_t) {
+                      [self = shared_from_this(), n](error_code ec, std::size_t) {
                         if (ec) return self->Fail();
                         self->sent_ += n;
                         if (self->sent_ < self->body_.size()) return self->SendChunk();
@@ -128,7 +126,7 @@ class Camera : public std::enable_shared_from_this<Camera> {
   }
   void Fail() {
     ++totals_.failures;
-    std::error_code ignored;
+    error_code ignored;
     socket_.close(ignored);
     Next();
   }

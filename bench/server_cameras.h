@@ -2,8 +2,7 @@
 // the checks of what was stored.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
+#include "server/asio.h"
 
 #include <chrono>
 #include <cstdint>

@@ -9,11 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
-#include <asio/connect.hpp>
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/read.hpp>
-#include <asio/write.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 #include <chrono>

@@ -62,6 +62,10 @@ constexpr const char* kUsage =
     "  --on-event COMMAND  run COMMAND with /bin/sh when an event opens or closes; its facts\n"
     "                      are in CORVANTIS_* environment variables\n"
     "  --on-event-timeout S  seconds before the command is killed (default 30)\n"
+    "  --web ADDR:PORT     the web gallery's address (default 127.0.0.1:8080); off: none\n"
+    "  --tls-cert FILE     serve the gallery over HTTPS with this PEM certificate chain\n"
+    "  --tls-key FILE      and this PEM private key\n"
+    "  --web-insecure      allow plain HTTP for the gallery on an address other than loopback\n"
     "user add NAME         add an account; the password (4 to 13 characters) is read from\n"
     "                      standard input (a line feed or CR LF ends it), never from the\n"
     "                      command line\n"
@@ -80,20 +84,20 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// Splits "ADDR:PORT" (or "[V6ADDR]:PORT") into the options.
-bool ParseListen(const std::string& text, ServerOptions& options) {
+// Splits "ADDR:PORT" (or "[V6ADDR]:PORT") into `address` and `port`.
+bool ParseEndpoint(const std::string& text, std::string& address, uint16_t& port) {
   const auto colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) return false;
-  std::string address = text.substr(0, colon);
-  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
+  std::string host = text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
   }
-  const auto port = ParseNumber<uint16_t>(text.substr(colon + 1));
-  std::error_code ec;
-  asio::ip::make_address(address, ec);
-  if (!port || ec) return false;
-  options.listenAddress = address;
-  options.port = *port;
+  const auto number = ParseNumber<uint16_t>(text.substr(colon + 1));
+  error_code ec;
+  asio::ip::make_address(host, ec);
+  if (!number || ec) return false;
+  address = host;
+  port = *number;
   return true;
 }
 
@@ -104,12 +108,28 @@ std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint) {
 }
 
 int Serve(ServerOptions options, const std::vector<std::string>& args) {
+  options.web.enabled = true;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--web-insecure") {
+      options.web.insecure = true;
+      continue;
+    }
     if (i + 1 >= args.size()) return Usage(option + " needs a value");
     const std::string& value = args[++i];
     if (option == "--listen") {
-      if (!ParseListen(value, options)) return Usage("bad --listen address: " + value);
+      if (!ParseEndpoint(value, options.listenAddress, options.port)) {
+        return Usage("bad --listen address: " + value);
+      }
+    } else if (option == "--web") {
+      options.web.enabled = value != "off";
+      if (options.web.enabled && !ParseEndpoint(value, options.web.address, options.web.port)) {
+        return Usage("bad --web address: " + value);
+      }
+    } else if (option == "--tls-cert") {
+      options.web.tlsCert = value;
+    } else if (option == "--tls-key") {
+      options.web.tlsKey = value;
     } else if (option == "--max-size") {
       const auto size = ParseNumber<std::size_t>(value);
       if (!size || *size == 0) return Usage("bad --max-size: " + value);
@@ -168,6 +188,12 @@ int Serve(ServerOptions options, const std::vector<std::string>& args) {
   const auto endpoint = server.Start();
   std::cout << "listening on " << FormatEndpoint(endpoint) << std::endl;
   WriteLog(options.log, "serving " + options.dataDir.string() + " on " + FormatEndpoint(endpoint));
+  if (const auto web = server.webEndpoint()) {
+    const std::string address =
+        (options.web.tlsCert.empty() ? "http://" : "https://") + FormatEndpoint(*web) + "/";
+    std::cout << "web gallery on " << address << std::endl;
+    WriteLog(options.log, "web gallery on " + address);
+  }
   int signal = 0;
   sigwait(&signals, &signal);
   WriteLog(options.log, std::string("stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));

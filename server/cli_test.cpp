@@ -66,7 +66,8 @@ TEST(CommandLine, AddsUsersFromStandardInputThenServesThem) {
   EXPECT_EQ(out.find("carla"), std::string::npos);
 
   const std::string address = testing::TestAddress();
-  testkit::ChildProcess server(Command({"--data", data, "serve", "--listen", address + ":0"}));
+  testkit::ChildProcess server(
+      Command({"--data", data, "serve", "--listen", address + ":0", "--web", "off"}));
   asio::ip::tcp::endpoint endpoint;
   ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
   {
@@ -104,7 +105,8 @@ TEST(CommandLine, KeepsServingWhenTheReaderOfItsLogGoes) {
   ASSERT_EQ(RunProgram({"--data", data, "user", "add", "alice", "--hash-cost", "min"}, "secret1\n"),
             0);
   const std::string address = testing::TestAddress();
-  testkit::ChildProcess server(Command({"--data", data, "serve", "--listen", address + ":0"}));
+  testkit::ChildProcess server(
+      Command({"--data", data, "serve", "--listen", address + ":0", "--web", "off"}));
   asio::ip::tcp::endpoint endpoint;
   ASSERT_NO_FATAL_FAILURE(WaitUntilListening(server, address, endpoint));
   server.StopReading(testkit::ChildProcess::kErrors);
@@ -301,10 +303,10 @@ TEST(CommandLine, ListsExportsAndPrunesEvents) {
   Database(data / Database::kFileName).Exec("PRAGMA user_version=9");
   EXPECT_EQ(RunProgram({"--data", data.string(), "events"}, "", &out, &err), 1);
   EXPECT_NE(err.find("newer corvantis-server"), std::string::npos) << err;
-  EXPECT_EQ(
-      RunProgram({"--data", data.string(), "serve", "--listen", testing::TestAddress() + ":0"}, "",
-                 &out, &err),
-      1);
+  EXPECT_EQ(RunProgram({"--data", data.string(), "serve", "--listen", testing::TestAddress() + ":0",
+                        "--web", "off"},
+                       "", &out, &err),
+            1);
   EXPECT_NE(err.find("data version 9"), std::string::npos) << err;
 }
 

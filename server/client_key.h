@@ -1,7 +1,7 @@
 // The name a client is counted under by the connection limits and the login throttle.
 #pragma once
 
-#include <asio/ip/address.hpp>
+#include "server/asio.h"
 
 #include <string>
 

@@ -52,7 +52,7 @@ std::vector<std::string> FilesWithoutARow(const fs::path& dataDir) {
 asio::ip::tcp::endpoint Serve(std::unique_ptr<ChildProcess>& server, const fs::path& data) {
   const std::string address = testing::TestAddress();
   server = std::make_unique<ChildProcess>(
-      Command({"--data", data.string(), "serve", "--listen", address + ":0"}));
+      Command({"--data", data.string(), "serve", "--listen", address + ":0", "--web", "off"}));
   const std::string ready = server->ReadLine().value_or("");
   EXPECT_TRUE(ready.starts_with("listening on ")) << server->AllOf(ChildProcess::kErrors);
   return {asio::ip::make_address(address),

@@ -76,6 +76,14 @@ std::string UserFolderName(std::string_view user) {
   return folder;
 }
 
+fs::path ThumbnailFile(const fs::path& snapshot) {
+  fs::path thumbnail = "thumbnails";
+  auto part = snapshot.begin();
+  if (part != snapshot.end()) ++part;  // past "snapshots"
+  for (; part != snapshot.end(); ++part) thumbnail /= *part;
+  return thumbnail;
+}
+
 DataDirLock::DataDirLock(const fs::path& dir) {
   const fs::path file = dir / "server.lock";
   fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);

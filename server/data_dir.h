@@ -14,6 +14,11 @@
 //                              stored (20240501T120304.123456Z), <n> a counter
 //   snapshots/<folder>/.tmp-*  an upload being written; never a finished snapshot, and
 //                              removed when the server starts
+//   thumbnails/<folder>/<time>-<n>.jpeg
+//                              the web gallery's small copy of the snapshot of the same name,
+//                              made when first asked for and remade whenever it is missing
+//   web-tmp/                   the web gallery's files being made (ZIP downloads); emptied
+//                              when the server starts
 #pragma once
 
 #include <filesystem>
@@ -45,6 +50,10 @@ int CreatePrivateFile(const std::filesystem::path& file, int flags = 0);
 
 // The folder name of an account's snapshots: safe as one path component for any name.
 std::string UserFolderName(std::string_view user);
+
+// The thumbnail of the snapshot `snapshot` ("snapshots/<folder>/<name>", relative to the data
+// directory): "thumbnails/<folder>/<name>", relative to the data directory too.
+std::filesystem::path ThumbnailFile(const std::filesystem::path& snapshot);
 
 // An exclusive lock on DATA_DIR/server.lock for as long as the object lives, so two servers
 // never write the same directory.

@@ -58,4 +58,21 @@ bool IsSnapshotPath(const std::filesystem::path& file) {
   return depth == 2;  // snapshots/<folder>/<file>
 }
 
+bool WriteNewFile(const std::filesystem::path& path, const std::string& data, bool sync) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool ok = done == data.size() && (!sync || ::fsync(fd) == 0);
+  if (::close(fd) != 0 || !ok) {
+    ::unlink(path.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace corvantis::server

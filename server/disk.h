@@ -28,6 +28,10 @@ std::optional<uint64_t> FreeBytes(const std::filesystem::path& path);
 // cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
 
+// Writes `data` to a new file `path` (mode 0600), synced to disk when `sync`; false, and no
+// file left, when `path` exists or the file cannot be written whole.
+bool WriteNewFile(const std::filesystem::path& path, const std::string& data, bool sync);
+
 // True when `file` (relative to the data directory) names a snapshot file below snapshots/:
 // no absolute path, no "..", nothing else of the data directory.
 bool IsSnapshotPath(const std::filesystem::path& file);

@@ -37,22 +37,6 @@ std::string Describe(const EventSummary& event) {
          (event.open ? "open" : "closed") + "\t" + event.firstFile;
 }
 
-// Writes `data` to a new file `path` and syncs it; false when the file exists or fails.
-bool WriteNewFile(const fs::path& path, const std::string& data) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const bool ok = done == data.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
-
 }  // namespace
 
 int EventsCommand(const ServerOptions& options, const std::vector<std::string>& args) {
@@ -103,7 +87,7 @@ int ExportCommand(const ServerOptions& options, const std::vector<std::string>& 
     } else if (Sha256Hex(*data) != snapshot.sha256) {
       std::cerr << "corvantis-server: " << snapshot.file << " does not match its SHA-256\n";
       ++failed;
-    } else if (!WriteNewFile(out, *data)) {
+    } else if (!WriteNewFile(out, *data, true)) {
       std::cerr << "corvantis-server: cannot write " << out.string() << " (it may exist)\n";
       ++failed;
     } else {

@@ -30,10 +30,12 @@ struct Notice {
   enum class Kind { kSnapshotStored, kEventOpened, kEventClosed };
   Kind kind;
   EventSummary event;  // as it stands after this notice
-  // kSnapshotStored: the snapshot, relative to the data directory, its size and time.
+  // kSnapshotStored: the snapshot, relative to the data directory, its size and time, and
+  // its row in the uploads table.
   std::string file;
   int64_t size = 0;
   TimePoint time{};
+  int64_t upload = 0;
 };
 
 // Hands every notice to every listener, in the order published. Thread-safe.

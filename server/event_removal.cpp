@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "server/data_dir.h"
 #include "server/disk.h"
 #include "server/events.h"
 
@@ -14,12 +15,13 @@ namespace corvantis::server {
 
 namespace fs = std::filesystem;
 
-std::optional<EventSummary> RemoveEvent(Database& db, const fs::path& dataDir, int64_t id) {
+std::optional<EventSummary> RemoveEvent(Database& db, const fs::path& dataDir, int64_t id,
+                                        const std::optional<std::string>& owner) {
   std::optional<EventSummary> event;
   {
     Transaction transaction(db);
     event = FindEvent(db, id);
-    if (!event || event->open) return std::nullopt;
+    if (!event || event->open || (owner && event->user != *owner)) return std::nullopt;
     Statement list(
         db.handle(),
         "INSERT OR IGNORE INTO removed_files(file) SELECT file FROM uploads WHERE event=?");
@@ -52,6 +54,8 @@ int64_t FinishRemovals(Database& db, const fs::path& dataDir) {
       const fs::path path = dataDir / file;
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) continue;  // tried again next time
       folders[path.parent_path()] = false;
+      // A cached thumbnail goes with its picture; the cache needs no sync of its own.
+      ::unlink((dataDir / ThumbnailFile(file)).c_str());
     }
     gone.push_back(file);
   }

@@ -19,12 +19,14 @@
 namespace corvantis::server {
 
 // Removes the closed event `id`; returns what it removed, or nothing when there is no such
-// closed event (an open event is still being written and is never removed).
+// closed event (an open event is still being written and is never removed). With an `owner`,
+// only an event of that account is removed; the check is inside the removal's transaction.
 std::optional<EventSummary> RemoveEvent(Database& db, const std::filesystem::path& dataDir,
-                                        int64_t id);
+                                        int64_t id,
+                                        const std::optional<std::string>& owner = std::nullopt);
 
-// Deletes the files still listed in removed_files and empties the list; returns how many
-// entries it cleared.
+// Deletes the files still listed in removed_files, with their thumbnails, and empties the
+// list; returns how many entries it cleared.
 int64_t FinishRemovals(Database& db, const std::filesystem::path& dataDir);
 
 }  // namespace corvantis::server

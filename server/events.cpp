@@ -87,9 +87,9 @@ void EventBook::Count(const std::string& user, int64_t uploadId, const std::stri
   if (event.count == 1) {
     event.firstFile = file;
     open.firstUpload = uploadId;
-    notices.push_back({Notice::Kind::kEventOpened, event, {}, 0, {}});
+    notices.push_back({Notice::Kind::kEventOpened, event, {}, 0, {}, 0});
   }
-  notices.push_back({Notice::Kind::kSnapshotStored, event, file, size, time});
+  notices.push_back({Notice::Kind::kSnapshotStored, event, file, size, time, uploadId});
   changed_.insert(user);
 }
 
@@ -105,7 +105,7 @@ void EventBook::Close(const std::string& user, std::vector<Notice>& notices) {
   auto it = open_.find(user);
   it->second.event.open = false;
   Write(it->second);
-  notices.push_back({Notice::Kind::kEventClosed, it->second.event, {}, 0, {}});
+  notices.push_back({Notice::Kind::kEventClosed, it->second.event, {}, 0, {}, 0});
   changed_.erase(user);
   open_.erase(it);
 }

@@ -12,6 +12,7 @@
 
 #include "server/clock.h"
 #include "server/schema.h"
+#include "server/web/web_settings.h"
 
 namespace corvantis::server {
 
@@ -95,6 +96,7 @@ struct ServerOptions {
   Clock* clock = &SystemClock();                          // times of uploads and events
   NotifySettings notify;
   RetentionSettings retention;
+  WebSettings web;
   LogSink log;
 };
 

@@ -2,8 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <asio/post.hpp>
-#include <asio/strand.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -65,7 +64,7 @@ const ServerOptions& Prepared(const ServerOptions& options) {
 
 // An accept that failed for want of descriptors (or of kernel memory for one). asio's
 // errors carry a category of its own, which compares with std::errc by number only.
-bool IsOutOfDescriptors(const std::error_code& error) {
+bool IsOutOfDescriptors(const error_code& error) {
   if (error.category() != asio::error::get_system_category()) return false;
   const int value = error.value();
   return value == EMFILE || value == ENFILE || value == ENOBUFS || value == ENOMEM;
@@ -97,6 +96,11 @@ Server::Server(ServerOptions options)
                 budget_,  retention_, [this](Session* session) { Forget(session); }},
       acceptor_(asio::make_strand(io_)),
       acceptPause_(acceptor_.get_executor()) {
+  if (options_.web.enabled) {
+    web_ = std::make_unique<WebServer>(
+        io_, options_.web,
+        WebServices{options_.dataDir, hub_, logins_, *options_.clock, options_.log});
+  }
   const NotifySettings& notify = options_.notify;
   if (!notify.mqtt.host.empty()) {
     mqtt_ = std::make_unique<MqttNotifier>(notify.mqtt, options_.dataDir, notify.queueLimit, hub_,
@@ -115,6 +119,8 @@ Server::Server(ServerOptions options)
 Server::~Server() {
   Stop();
   Wait();
+  // The gallery's requests in hand finish before the password checks they may wait for.
+  if (web_) web_->Join();
   logins_.Stop();
   store_.Stop();
   // After the store: what its last batch published is still handed to the receivers.
@@ -131,7 +137,9 @@ asio::ip::tcp::endpoint Server::Start() {
   acceptor_.bind(wanted);
   acceptor_.listen(asio::socket_base::max_listen_connections);
   const auto endpoint = acceptor_.local_endpoint();
+  if (web_) webEndpoint_ = web_->Bind();
   Accept();
+  if (web_) web_->Start();
   const int count = std::max(1, options_.ioThreads);
   for (int i = 0; i < count; ++i) threads_.emplace_back([this] { io_.run(); });
   return endpoint;
@@ -139,7 +147,7 @@ asio::ip::tcp::endpoint Server::Start() {
 
 void Server::Accept() {
   acceptor_.async_accept(asio::make_strand(io_),
-                         [this](std::error_code ec, asio::ip::tcp::socket socket) {
+                         [this](error_code ec, asio::ip::tcp::socket socket) {
                            if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
                            if (!ec) {
                              Admit(std::move(socket));
@@ -153,7 +161,7 @@ void Server::Accept() {
 }
 
 void Server::Admit(asio::ip::tcp::socket socket) {
-  std::error_code ec;
+  error_code ec;
   const auto peer = socket.remote_endpoint(ec);
   if (ec) return;  // gone already; the socket closes with it
   const std::string client = ClientKey(peer.address());
@@ -183,7 +191,7 @@ void Server::Admit(asio::ip::tcp::socket socket) {
   session->Start();
 }
 
-void Server::OutOfDescriptors(const std::error_code& error) {
+void Server::OutOfDescriptors(const error_code& error) {
   // Accepting again at once would fail again at once, for ever: refuse the clients waiting
   // now with the spare descriptor's room, then pause before the next try.
   auto outcome = SpareDescriptor::Refusal::kRefused;
@@ -201,7 +209,7 @@ void Server::OutOfDescriptors(const std::error_code& error) {
     refusedWithSpare_ = 0;
   }
   acceptPause_.expires_after(kAcceptPause);
-  acceptPause_.async_wait([this](std::error_code ec) {
+  acceptPause_.async_wait([this](error_code ec) {
     if (!ec) Accept();
   });
 }
@@ -222,11 +230,12 @@ void Server::Stop() {
     }
   }
   asio::post(acceptor_.get_executor(), [this] {
-    std::error_code ec;
+    error_code ec;
     acceptor_.close(ec);
     acceptPause_.cancel();
   });
   for (auto& session : open) session->Close();
+  if (web_) web_->Stop();
 }
 
 void Server::Wait() {

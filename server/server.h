@@ -1,12 +1,11 @@
 // The alarm server: accepts connections and serves them on a few threads until stopped.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include "server/asio.h"
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -26,6 +25,7 @@
 #include "server/retention.h"
 #include "server/session.h"
 #include "server/snapshot_store.h"
+#include "server/web/web_server.h"
 #include "server/webhook_notifier.h"
 
 namespace corvantis::server {
@@ -42,10 +42,12 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds the listening address, starts the threads and returns the address it listens on
-  // (with the real port when port 0 was asked for). Throws std::system_error when the
-  // address cannot be bound.
+  // Binds the listening address (and the web gallery's, when it is on), starts the threads
+  // and returns the address it listens on (with the real port when port 0 was asked for).
+  // Throws std::system_error when an address cannot be bound.
   asio::ip::tcp::endpoint Start();
+  // The web gallery's address once started (with the real port); nothing when it is off.
+  std::optional<asio::ip::tcp::endpoint> webEndpoint() const { return webEndpoint_; }
   // Stops accepting and ends every connection; returns at once. Safe from any thread.
   void Stop();
   // Returns when the server's threads have ended (after Stop).
@@ -61,7 +63,7 @@ class Server {
  private:
   void Accept();
   void Admit(asio::ip::tcp::socket socket);
-  void OutOfDescriptors(const std::error_code& error);
+  void OutOfDescriptors(const error_code& error);
   void Forget(Session* session);
 
   ServerOptions options_;
@@ -89,6 +91,10 @@ class Server {
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer acceptPause_;  // accepting waits out a lack of descriptors
   std::vector<std::thread> threads_;
+
+  // The web gallery, on the same event loop; none when it is off.
+  std::unique_ptr<WebServer> web_;
+  std::optional<asio::ip::tcp::endpoint> webEndpoint_;
 
   std::unique_ptr<MqttNotifier> mqtt_;
   std::unique_ptr<WebhookNotifier> webhook_;

@@ -3,10 +3,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 
-#include <asio/dispatch.hpp>
-#include <asio/post.hpp>
-#include <asio/prefer.hpp>
-#include <asio/write.hpp>
+#include "server/asio.h"
 
 #include <algorithm>
 
@@ -40,7 +37,7 @@ Session::Session(asio::ip::tcp::socket socket, SessionServices& services, Connec
       services_(services),
       place_(std::move(place)),
       client_(std::move(client)) {
-  std::error_code ec;
+  error_code ec;
   const auto peer = socket_.remote_endpoint(ec);
   peer_ = ec ? "unknown" : peer.address().to_string() + ":" + std::to_string(peer.port());
   // Every reply is awaited by the client before it sends on: send it at once, and from the
@@ -71,7 +68,7 @@ void Session::Close() {
   asio::post(socket_.get_executor(), [self = shared_from_this()] {
     // A connection whose last reply is on its way keeps the outcome of that reply.
     self->Finish(self->closeOutcome_ ? self->closeOutcome_ : "server stopping", false);
-    std::error_code ec;
+    error_code ec;
     self->socket_.close(ec);
   });
 }
@@ -104,7 +101,7 @@ void Session::Pump() {
 void Session::StartRead() {
   reading_ = true;
   socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t n) {
+                          [self = shared_from_this()](error_code ec, std::size_t n) {
                             self->reading_ = false;
                             if (self->done_) return;
                             if (ec) {
@@ -273,14 +270,14 @@ void Session::Reply(std::string text, const char* finalOutcome) {
   out_ = std::move(text);
   // A short reply nearly always fits the socket's buffer: write it now, without a round
   // through the reactor, and wait only for what did not fit.
-  std::error_code ec;
+  error_code ec;
   const std::size_t sent = socket_.write_some(asio::buffer(out_), ec);
   if (ec && ec != asio::error::would_block) return Finish("connection error", false);
   if (sent == out_.size()) return Replied();
   writing_ = busy_ = true;
   writeDeadline_ = Clock::now() + services_.options.writeTimeout;
   asio::async_write(socket_, asio::buffer(out_) + sent,
-                    [self = shared_from_this()](std::error_code ec, std::size_t) {
+                    [self = shared_from_this()](error_code ec, std::size_t) {
                       self->writing_ = self->busy_ = false;
                       if (self->done_) return;
                       if (ec) return self->Finish("connection error", false);
@@ -336,7 +333,7 @@ void Session::Watch() {
   armedFor_ = due;
   const uint64_t generation = ++timerGeneration_;
   timer_.expires_at(due);
-  timer_.async_wait([self = shared_from_this(), generation](std::error_code ec) {
+  timer_.async_wait([self = shared_from_this(), generation](error_code ec) {
     if (ec || generation != self->timerGeneration_) return;
     self->timerArmed_ = false;
     self->OnTimer();
@@ -347,7 +344,7 @@ void Session::OnTimer() {
   const auto now = Clock::now();
   if (now < Deadline()) return Watch();
   if (done_) {
-    std::error_code ignored;
+    error_code ignored;
     socket_.close(ignored);  // lingered long enough
     return;
   }
@@ -400,7 +397,7 @@ void Session::Finish(const char* outcome, bool linger) {
   ++timerGeneration_;
   timerArmed_ = false;
   timer_.cancel();
-  std::error_code ec;
+  error_code ec;
   if (!linger) {
     socket_.close(ec);
     return;
@@ -417,11 +414,11 @@ void Session::Finish(const char* outcome, bool linger) {
 
 void Session::Linger() {
   socket_.async_read_some(asio::buffer(chunk_),
-                          [self = shared_from_this()](std::error_code ec, std::size_t) {
+                          [self = shared_from_this()](error_code ec, std::size_t) {
                             if (!ec) return self->Linger();
                             ++self->timerGeneration_;
                             self->timer_.cancel();
-                            std::error_code ignored;
+                            error_code ignored;
                             self->socket_.close(ignored);
                           });
 }

@@ -22,8 +22,7 @@
 // further until it does. A body cut short is never stored.
 #pragma once
 
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include "server/asio.h"
 
 #include <array>
 #include <chrono>

@@ -16,10 +16,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/write.hpp>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -30,6 +26,7 @@
 #include <vector>
 
 #include "server/accounts.h"
+#include "server/asio.h"
 #include "server/body_budget.h"
 #include "server/client_key.h"
 #include "server/connection_table.h"
@@ -82,7 +79,7 @@ class Connection {
     Harness& h = *harness;
     // The fuzzer's timer signal may interrupt a blocking call; it is simply made again (an
     // interrupted connect goes on by itself and is then in progress or done).
-    std::error_code ec;
+    error_code ec;
     do client_.connect(h.acceptor.local_endpoint(), ec);
     while (ec == asio::error::interrupted || ec == asio::error::already_started);
     if (ec && ec != asio::error::already_connected) Fail("connect: " + ec.message());
@@ -113,7 +110,7 @@ class Connection {
 
   // Sends one piece and lets the session handle it.
   void Send(const char* bytes, std::size_t count) {
-    std::error_code ec;
+    error_code ec;
     client_.non_blocking(false);
     std::size_t sent = 0;
     do sent += asio::write(client_, asio::buffer(bytes + sent, count - sent), ec);
@@ -129,7 +126,7 @@ class Connection {
   // Ends the client's side (closing only its sending side, or hanging up) and waits until
   // the session is gone.
   void Finish(bool halfClose) {
-    std::error_code ec;
+    error_code ec;
     if (halfClose) {
       client_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
     } else {
@@ -170,7 +167,7 @@ class Connection {
 
   void ReadReplies() {
     char buffer[4096];
-    std::error_code ec;
+    error_code ec;
     for (;;) {
       const std::size_t n = client_.read_some(asio::buffer(buffer), ec);
       if (ec == asio::error::eof) closedByServer_ = true;

@@ -4,7 +4,7 @@
 #include <sodium.h>
 #include <stdio.h>
 #include <unistd.h>
-#include <asio/post.hpp>
+#include "server/asio.h"
 
 #include <cerrno>
 #include <cstring>

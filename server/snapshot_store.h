@@ -32,7 +32,7 @@
 #include <string_view>
 #include <thread>
 
-#include <asio/thread_pool.hpp>
+#include "server/asio.h"
 
 #include "server/clock.h"
 #include "server/database.h"

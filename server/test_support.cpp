@@ -4,8 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/connect.hpp>
-#include <asio/write.hpp>
+#include "server/asio.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -2,8 +2,7 @@
 // blocking client that reads one reply per receive, and a server running in-process.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
+#include "server/asio.h"
 
 #include <chrono>
 #include <condition_variable>

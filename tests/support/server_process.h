@@ -82,8 +82,8 @@ class ServerProcess {
  public:
   ServerProcess(const std::string& binary, const std::string& dataDir, const std::string& listen,
                 const std::string& errorLog = "/dev/null") {
-    pid_ = internal::Spawn({binary, "--data", dataDir, "serve", "--listen", listen}, &input_,
-                           &output_, errorLog);
+    pid_ = internal::Spawn({binary, "--data", dataDir, "serve", "--listen", listen, "--web", "off"},
+                           &input_, &output_, errorLog);
     if (pid_ < 0) return;
     // The first line on its standard output says it accepts connections.
     char c;
