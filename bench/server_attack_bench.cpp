@@ -57,7 +57,7 @@ class DataDir {
     Accounts(db).Add("camera", HashPassword("secret1", HashCost::kInteractive));
   }
   ~DataDir() {
-    error_code ec;
+    std::error_code ec;
     fs::remove_all(path_, ec);
   }
   const fs::path& path() const { return path_; }

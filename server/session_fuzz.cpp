@@ -261,12 +261,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A fresh throttle, gate, budget and connection table: nothing of an earlier input counts.
   const ServerOptions& options = harness->options;
+  // The gate comes last, so that it goes first: its destructor joins its thread, which may
+  // still be letting go of the last session (its budget and its place in the table).
   LoginThrottle throttle({options.loginFailureLimit, options.accountFailureLimit,
                           options.loginFailureWindow, options.throttleEntries});
-  LoginGate logins(throttle, *harness->checker,
-                   {1, options.checksPerClient, options.checksWaiting});
   BodyBudget budget(options.maxSize);
   ConnectionTable table(kMostConnections, kMostConnections);
+  LoginGate logins(throttle, *harness->checker,
+                   {1, options.checksPerClient, options.checksWaiting});
   SessionServices services{
       options, *harness->store, logins, budget, *harness->retention, [](Session*) {
         std::lock_guard lock(harness->mutex);
