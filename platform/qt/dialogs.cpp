@@ -396,6 +396,7 @@ INT_PTR RunDialog(const platform::DialogTemplate& t, HWND owner, DLGPROC procedu
   {
     std::lock_guard lock(M().mutex);
     dialog = M().windows.Add<HWND>(std::move(window));
+    OwnQueueLocked();
     Window* w = M().windows.Find(dialog);
     w->handle = dialog;
     // The outer size is the client size with the frame around it.
