@@ -244,6 +244,13 @@ TEST(WindowContract, PeekMessageTakesWithoutWaiting) {
   EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 20));
   EXPECT_EQ(message.wParam, 8u);
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  // A key that types a character is translated into WM_CHAR, which comes next.
+  ASSERT_TRUE(PostMessageA(window, WM_KEYDOWN, 'Q', 0));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_TRUE(TranslateMessage(&message));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_CHAR));
+  EXPECT_EQ(message.wParam, static_cast<WPARAM>('q'));
   PostQuitMessage(4);
   ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
@@ -284,6 +291,44 @@ TEST(WindowContract, WaitingForAThreadCarriesOutWhatItSends) {
             static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, TRUE, 0, QS_SENDMESSAGE), WAIT_FAILED);
   DestroyWindow(sendTarget);
+}
+
+TEST(WindowContract, TimersComeWhenDueOnTheThreadThatSetThem) {
+  ASSERT_NE(Register("contractTimer"), 0);
+  HWND window = CreateWindowExA(0, "contractTimer", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  // A window's timers belong to its own thread.
+  std::thread([&] {
+    EXPECT_EQ(SetTimer(window, 1, 10, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }).join();
+  ASSERT_EQ(SetTimer(window, 5, 10, nullptr), 1u);
+  contract::LetTimePass(10);
+  contract::PumpUntil([] { return !LogOf(WM_TIMER).empty(); });
+  std::vector<Logged> fired = LogOf(WM_TIMER);
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].window, window);
+  EXPECT_EQ(fired[0].wParam, 5u);
+  EXPECT_EQ(fired[0].thread, std::this_thread::get_id());
+  // A thread without windows has timers of its own, under ids the system picks, and its
+  // message loop waits for them.
+  std::thread([] {
+    UINT_PTR id = SetTimer(nullptr, 0, 10, nullptr);
+    ASSERT_NE(id, 0u);
+    contract::LetTimePass(10);
+    MSG message;
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(message.hwnd, nullptr);
+    EXPECT_EQ(message.wParam, id);
+    EXPECT_TRUE(KillTimer(nullptr, id));
+    EXPECT_FALSE(KillTimer(nullptr, id));
+  }).join();
+  // Any thread may stop a window's timer.
+  std::thread([&] { EXPECT_TRUE(KillTimer(window, 5)); }).join();
+  EXPECT_FALSE(KillTimer(window, 5));
+  DestroyWindow(window);
 }
 
 TEST(WindowContract, PaintingFollowsShowingAndInvalidation) {
