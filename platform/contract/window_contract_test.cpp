@@ -141,8 +141,8 @@ TEST(WindowContract, GetMessageGivesPostedMessagesThenQuit) {
                                 nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(PostMessageA(window, WM_USER + 10, 1, 2));
+  PostQuitMessage(7);  // comes after every posted message
   ASSERT_TRUE(PostMessageA(window, WM_USER + 11, 3, 4));
-  PostQuitMessage(7);
   MSG message;
   ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
   EXPECT_EQ(message.hwnd, window);
@@ -203,21 +203,28 @@ TEST(WindowContract, WaitingForAThreadCarriesOutWhatItSends) {
   sendTarget = CreateWindowExA(0, "contractWait", "", kFrameStyle, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
   ASSERT_NE(sendTarget, nullptr);
+  PostMessageA(sendTarget, WM_USER + 30, 3, 0);  // posted messages stay queued meanwhile
   HANDLE thread = CreateThread(nullptr, 0, SendThenEnd, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   // The thread cannot end before its message was carried out on this thread.
+  MSG message;
   for (;;) {
     DWORD state = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
     if (state == WAIT_OBJECT_0) break;
     ASSERT_EQ(state, WAIT_OBJECT_0 + 1);
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 30));
   }
-  CloseHandle(thread);
   EXPECT_EQ(sendAnswer.load(), 42);
   std::vector<Logged> sent = LogOf(kAnswer);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].thread, std::this_thread::get_id());
+  EXPECT_TRUE(LogOf(WM_USER + 30).empty());
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 30));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_FAILED);
   EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_SENDMESSAGE),
             static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, TRUE, 0, QS_SENDMESSAGE), WAIT_FAILED);
