@@ -45,8 +45,14 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define BN_CLICKED 0
 #define CBN_SELCHANGE 1
 #define EN_CHANGE 0x0300
-#define TB_THUMBTRACK 5
+#define TB_LINEUP 0
+#define TB_LINEDOWN 1
+#define TB_PAGEUP 2
+#define TB_PAGEDOWN 3
 #define TB_THUMBPOSITION 4
+#define TB_THUMBTRACK 5
+#define TB_TOP 6
+#define TB_BOTTOM 7
 #define TB_ENDTRACK 8
 
 #define ERROR_CONTROL_ID_NOT_FOUND 1421

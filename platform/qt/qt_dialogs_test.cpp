@@ -88,7 +88,8 @@ platform::DialogTemplate CredentialsTemplate() {
 
 // What the dialog procedure heard, and how it answers.
 struct Heard {
-  std::vector<int> commands;
+  std::vector<int> commands;                      // buttons pressed
+  std::vector<int> changes;                       // EN_CHANGE, by control
   std::vector<std::pair<WORD, LRESULT>> scrolls;  // code, slider position at that moment
   bool endOnCancel = true;
 };
@@ -102,6 +103,10 @@ INT_PTR CredentialsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
       return TRUE;
     case WM_COMMAND: {
       int id = LOWORD(wParam);
+      if (HIWORD(wParam) == EN_CHANGE) {
+        heard.changes.push_back(id);
+        return TRUE;
+      }
       heard.commands.push_back(id);
       if (id == IDOK || (id == IDCANCEL && heard.endOnCancel)) EndDialog(dialog, id * 10);
       return TRUE;
@@ -195,6 +200,10 @@ TEST(QtDialogs, TheTemplateBecomesControlsAtTheirPlaces) {
   EXPECT_TRUE(checked);
   EXPECT_EQ(result, 10);
   EXPECT_EQ(heard.commands, std::vector<int>{IDOK});
+  // Each typed character changed its field, as the dialog heard.
+  std::vector<int> changes(4, 1000);
+  changes.insert(changes.end(), 6, 1001);
+  EXPECT_EQ(heard.changes, changes);
 }
 
 TEST(QtDialogs, EscapeAndTheCloseBoxGiveCancel) {
