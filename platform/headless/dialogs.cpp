@@ -201,68 +201,37 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
 
 }  // namespace internal
 
-namespace {
-
-DialogAction Make(DialogAction::Kind kind) {
-  DialogAction action;
-  action.kind = kind;
-  return action;
-}
-
-}  // namespace
-
 DialogAction TypeText(int id, std::string text) {
-  DialogAction action = Make(DialogAction::kType);
-  action.id = id;
-  action.text = std::move(text);
-  return action;
+  return {.kind = DialogAction::kType, .id = id, .text = std::move(text)};
 }
-
 DialogAction MoveSlider(int id, int position) {
-  DialogAction action = Make(DialogAction::kSlide);
-  action.id = id;
-  action.value = position;
-  return action;
+  return {.kind = DialogAction::kSlide, .id = id, .value = position};
 }
-
 DialogAction PressButton(int id) {
-  DialogAction action = Make(DialogAction::kPress);
-  action.id = id;
-  return action;
+  return {.kind = DialogAction::kPress, .id = id};
 }
-
 DialogAction PressEnter() {
-  return Make(DialogAction::kEnter);
+  return {.kind = DialogAction::kEnter};
 }
 DialogAction PressEscape() {
-  return Make(DialogAction::kEscape);
+  return {.kind = DialogAction::kEscape};
 }
 DialogAction PressCloseBox() {
-  return Make(DialogAction::kCloseBox);
+  return {.kind = DialogAction::kCloseBox};
 }
-
 DialogAction SelectItem(int id, int index) {
-  DialogAction action = Make(DialogAction::kSelect);
-  action.id = id;
-  action.value = index;
-  return action;
+  return {.kind = DialogAction::kSelect, .id = id, .value = index};
 }
-
 DialogAction WaitUntil(std::function<bool()> predicate, std::string label) {
-  DialogAction action = Make(DialogAction::kWaitUntil);
-  action.predicate = std::move(predicate);
-  action.text = std::move(label);
-  return action;
+  return {.kind = DialogAction::kWaitUntil,
+          .text = std::move(label),
+          .predicate = std::move(predicate)};
 }
-
 DialogAction CaptureDialog() {
-  return Make(DialogAction::kCapture);
+  return {.kind = DialogAction::kCapture};
 }
-
 DialogAction CallInDialog(std::function<void(HWND)> call) {
-  DialogAction action = Make(DialogAction::kCall);
-  action.call = std::move(call);
-  return action;
+  return {.kind = DialogAction::kCall, .call = std::move(call)};
 }
 
 void ScriptDialog(int templateId, std::vector<DialogAction> actions) {
