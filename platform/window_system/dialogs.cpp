@@ -5,7 +5,6 @@
 // the modal run with its owner disabled. The display places the template's dialog units,
 // shows the controls and runs the modal loop.
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 
 #include "platform/dialog.h"
@@ -20,14 +19,6 @@ constexpr DWORD kButtonTypeMask = 0x0F;
 constexpr platform::ControlClass kControlClasses[] = {
     platform::ControlClass::kButton, platform::ControlClass::kEdit, platform::ControlClass::kStatic,
     platform::ControlClass::kTrackbar, platform::ControlClass::kComboBox};
-
-bool SameName(const std::string& a, const char* b) {
-  return std::equal(a.begin(), a.end(), b, b + std::char_traits<char>::length(b),
-                    [](char x, char y) {
-                      return std::tolower(static_cast<unsigned char>(x)) ==
-                             std::tolower(static_cast<unsigned char>(y));
-                    });
-}
 
 // Under M().mutex: the state of a dialog's control, or null.
 DialogData* ControlDataLocked(HWND control, Window** window = nullptr) {
@@ -284,7 +275,8 @@ bool IsControlLocked(const Window& window, platform::ControlClass* kind) {
   Window* parent = FindWindowLocked(window.parent);
   if (!parent || !IsDialogLocked(*parent) || !(window.style & WS_CHILD)) return false;
   for (platform::ControlClass candidate : kControlClasses) {
-    if (SameName(window.className, platform::ControlClassName(candidate))) {
+    // The window's class name is the registered one, spelt as the class was registered.
+    if (window.className == platform::ControlClassName(candidate)) {
       if (kind) *kind = candidate;
       return true;
     }
@@ -303,13 +295,12 @@ int EnterButtonId(HWND dialog, HWND focus) {
   if (!window) return 0;
   auto pushButton = [](const Window& c) {
     DWORD type = c.style & kButtonTypeMask;
-    return SameName(c.className, "Button") && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+    return c.className == "Button" && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
   };
-  const Window* pressed = nullptr;
-  if (Window* f = FindWindowLocked(focus); f && f->parent == dialog && pushButton(*f)) pressed = f;
-  for (HWND child : window->children) {
-    if (pressed) break;
-    Window* c = FindWindowLocked(child);
+  const Window* pressed = FindWindowLocked(focus);
+  if (pressed && (pressed->parent != dialog || !pushButton(*pressed))) pressed = nullptr;
+  for (size_t i = 0; !pressed && i < window->children.size(); ++i) {
+    Window* c = FindWindowLocked(window->children[i]);
     if (c && pushButton(*c) && (c->style & kButtonTypeMask) == BS_DEFPUSHBUTTON) pressed = c;
   }
   if (!pressed) return IDOK;
