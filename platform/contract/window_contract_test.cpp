@@ -723,4 +723,17 @@ TEST(WindowContract, AQuitMessageEndsADialogAndStaysForTheOuterLoop) {
   EXPECT_EQ(message.wParam, 7u);
 }
 
+constexpr UINT kDestroyYourself = WM_USER + 5;
+
+INT_PTR DestroyingProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) PostMessageA(d, kDestroyYourself, 0, 0);
+  if (message == kDestroyYourself) DestroyWindow(d);
+  return message == WM_INITDIALOG || message == kDestroyYourself;
+}
+
+TEST(WindowContract, ADialogItsProcedureDestroysEndsWithoutAResult) {
+  platform::DialogTemplate t = PlainDialog(WS_POPUP | WS_CAPTION | DS_MODALFRAME, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, DestroyingProc, 0), 0);
+}
+
 }  // namespace

@@ -324,11 +324,11 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
   std::string what = "the modal loop of dialog ";
   {
     std::lock_guard lock(M().mutex);
-    DialogData* data = DialogLocked(window);
-    if (!data) return;
-    what += std::to_string(data->templateId);
-    LogDialogLocked(window, "init " + std::to_string(data->initAnswer));
-    if (data->focus) LogDialogLocked(window, "focus " + std::to_string(data->focus));
+    if (DialogData* data = DialogLocked(window)) {
+      what += std::to_string(data->templateId);
+      LogDialogLocked(window, "init " + std::to_string(data->initAnswer));
+      if (data->focus) LogDialogLocked(window, "focus " + std::to_string(data->focus));
+    }
   }
   if (!ended()) ShowWindow(window, SW_SHOW);
   {
@@ -352,14 +352,15 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
     DispatchMessageA(&message);
   }
   std::lock_guard lock(M().mutex);
-  DialogData* data = DialogLocked(window);
   DialogRun* run = RunLocked(window);
-  if (!data || !run) return;
-  if (data->ended) LogDialogLocked(window, "end " + std::to_string(data->result));
+  if (!run) return;
   DialogRecord& record = S().dialogRecords[run->record];
+  if (DialogData* data = DialogLocked(window); data && data->ended) {
+    LogDialogLocked(window, "end " + std::to_string(data->result));
+    record.ended = true;
+    record.result = data->result;
+  }
   record.final = SnapshotLocked(window);
-  record.ended = data->ended;
-  record.result = data->ended ? data->result : 0;
   record.unusedActions = run->actions.size();
   S().dialogRuns.erase(window);
 }

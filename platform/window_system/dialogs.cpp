@@ -242,9 +242,10 @@ INT_PTR RunDialog(HINSTANCE instance, const platform::DialogTemplate& t, HWND ow
     Window* focus = answer ? FindWindowLocked(firstTabStop) : nullptr;
     if (focus) data->focus = focus->id;
   }
-  display::RunDialogLoop(window, [data] {
+  // A dialog its procedure destroyed has ended too.
+  display::RunDialogLoop(window, [data, window] {
     std::lock_guard lock(M().mutex);
-    return data->ended;
+    return data->ended || !FindWindowLocked(window);
   });
   INT_PTR result;
   {
