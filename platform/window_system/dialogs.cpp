@@ -159,8 +159,8 @@ void Attach(HWND window, std::shared_ptr<DialogData> data) {
   if (Window* w = FindWindowLocked(window)) w->dialog = std::move(data);
 }
 
-// The outer rectangle of a dialog of `style` whose client area is `width` x `height`: at
-// the template's place from the owner's client area, or centred on the screen.
+// The outer rectangle of a dialog: the template's client size inside the frame of `style`,
+// at the template's place from the owner's client area, or centred on the screen.
 RECT PlaceDialog(const platform::DialogTemplate& t, DWORD style, DWORD exStyle, HWND owner) {
   RECT units = display::DialogTemplatePixels(t, nullptr);
   int width = units.right - units.left, height = units.bottom - units.top;
