@@ -400,4 +400,170 @@ TEST(WindowContract, TemplateUnitsAreSixteenBitValues) {
   EXPECT_EQ(lowControl.top, negativeLimitControl.top);
 }
 
+// A plain dialog of the given controls (units of the template's own font).
+platform::DialogTemplate PlainDialog(DWORD style, std::vector<platform::ControlTemplate> controls) {
+  platform::DialogTemplate t{};
+  t.id = 901;
+  t.style = style;
+  t.fontName = "MS Sans Serif";
+  t.pointSize = 8;
+  t.x = 10;
+  t.y = 20;
+  t.cx = 120;
+  t.cy = 80;
+  t.controls = std::move(controls);
+  return t;
+}
+
+constexpr DWORD kVisibleChild = WS_CHILD | WS_VISIBLE;
+
+INT_PTR RulesProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  HWND slider = GetDlgItem(d, 12);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(5, 25));
+  SendMessageA(slider, TBM_SETPOS, TRUE, 15);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(10, 50));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 10);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 50);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 15);
+  SendMessageA(slider, TBM_SETPOS, TRUE, 3);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 10);
+  SendMessageA(slider, TBM_SETPOS, TRUE, 40);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 30));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 30);  // clamped to the new range
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(20, 10));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 20);  // never below the minimum
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 20);
+  for (const char* item : {"160 x 120", "320 x 240", "640 x 480"}) {
+    SendDlgItemMessageA(d, 13, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  }
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_ADDSTRING, 0, 0), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCOUNT, 0, 0), 3);
+  char text[16] = "x";
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_SETCURSEL, 2, 0), 2);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 9u);  // the chosen item's text
+  EXPECT_STREQ(text, "640 x 480");
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_SETCURSEL, 3, 0), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 0u);
+  SendDlgItemMessageA(d, 13, CB_SETCURSEL, 1, 0);
+  SendDlgItemMessageA(d, 13, CB_RESETCONTENT, 0, 0);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 0u);
+  EXPECT_EQ(GetDlgItemTextA(d, 99, text, sizeof text), 0u);
+  EXPECT_EQ(text[0], '\0');
+  SetDlgItemTextA(d, 10, "abcdefghij");
+  char cut[8];
+  EXPECT_EQ(GetDlgItemTextA(d, 10, cut, sizeof cut), 7u);  // cut, terminated
+  EXPECT_STREQ(cut, "abcdefg");
+  EXPECT_EQ(SendDlgItemMessageA(d, 99, TBM_GETPOS, 0, 0), 0);
+  EndDialog(d, 5);
+  return TRUE;
+}
+
+TEST(WindowContract, SlidersAndListsFollowThePlatformsRules) {
+  using platform::ControlClass;
+  platform::DialogTemplate t = PlainDialog(
+      WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+      {{ControlClass::kEdit, 10, "", kVisibleChild | WS_TABSTOP, 5, 5, 60, 12},
+       {ControlClass::kTrackbar, 12, "", kVisibleChild | WS_TABSTOP | TBS_BOTH, 5, 20, 100, 12},
+       {ControlClass::kComboBox, 13, "", kVisibleChild | CBS_DROPDOWNLIST, 5, 35, 100, 60}});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, RulesProc, 0), 5);
+}
+
+// What a dialog saw of its owner and its place.
+struct OwnerSeen {
+  HWND parent = nullptr;
+  bool ownerEnabled = true, childEnabled = false;
+  LPARAM focus = 0;
+  RECT dialog{}, control{};
+  HWND outer = nullptr, innerParent = nullptr;
+  bool innerOwnerEnabled = true;
+};
+OwnerSeen ownerSeen;
+
+INT_PTR InnerProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  ownerSeen.innerParent = GetParent(d);
+  ownerSeen.innerOwnerEnabled = IsWindowEnabled(GetParent(d));
+  EndDialog(d, 2);
+  return TRUE;
+}
+
+INT_PTR OuterProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_INITDIALOG) return FALSE;
+  HWND child = reinterpret_cast<HWND>(lParam);
+  ownerSeen.outer = d;
+  ownerSeen.parent = GetParent(d);
+  ownerSeen.ownerEnabled = IsWindowEnabled(GetParent(child));
+  ownerSeen.childEnabled = IsWindowEnabled(child);
+  ownerSeen.focus = GetWindowLongA(reinterpret_cast<HWND>(wParam), GWL_ID);
+  GetWindowRect(d, &ownerSeen.dialog);
+  GetWindowRect(GetDlgItem(d, 2), &ownerSeen.control);
+  // A dialog owned by a dialog: its owner is the dialog, not the top-level window beyond.
+  platform::DialogTemplate inner = PlainDialog(WS_POPUP | DS_CENTER, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &inner, d, InnerProc, 0), 2);
+  EXPECT_TRUE(IsWindowEnabled(d));
+  EndDialog(d, 3);
+  return TRUE;
+}
+
+TEST(WindowContract, ADialogBelongsToTheTopLevelWindowOfItsOwnerAndFocusesAnEnabledTabStop) {
+  ASSERT_TRUE(Register("contract dialog owner"));
+  HWND top = CreateWindowExA(0, "contract dialog owner", "Owner", WS_POPUP | WS_BORDER, 40, 50, 300,
+                             200, nullptr, nullptr, nullptr, nullptr);
+  HWND child = CreateWindowExA(0, "contract dialog owner", "", WS_CHILD, 5, 5, 50, 50, top, nullptr,
+                               nullptr, nullptr);
+  ASSERT_TRUE(top && child);
+  using platform::ControlClass;
+  // The first tab stop is disabled: the focus goes to the next one. The frameless dialog's
+  // control at the dialog's own units shows how far those units reach.
+  platform::DialogTemplate t = PlainDialog(
+      WS_POPUP,
+      {{ControlClass::kEdit, 1, "", kVisibleChild | WS_TABSTOP | WS_DISABLED, 0, 0, 20, 12},
+       {ControlClass::kEdit, 2, "", kVisibleChild | WS_TABSTOP, 10, 20, 20, 12}});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, child, OuterProc, reinterpret_cast<LPARAM>(child)),
+            3);
+  EXPECT_EQ(ownerSeen.parent, top);
+  EXPECT_FALSE(ownerSeen.ownerEnabled);
+  EXPECT_TRUE(ownerSeen.childEnabled);
+  EXPECT_EQ(ownerSeen.focus, 2);
+  // The template's place counts from the owner's client area (inside its border of 1).
+  EXPECT_EQ(ownerSeen.dialog.left - (40 + 1), ownerSeen.control.left - ownerSeen.dialog.left);
+  EXPECT_EQ(ownerSeen.dialog.top - (50 + 1), ownerSeen.control.top - ownerSeen.dialog.top);
+  EXPECT_GT(ownerSeen.control.left, ownerSeen.dialog.left);
+  EXPECT_EQ(ownerSeen.innerParent, ownerSeen.outer);
+  EXPECT_FALSE(ownerSeen.innerOwnerEnabled);
+  EXPECT_TRUE(IsWindowEnabled(top));
+  DestroyWindow(top);
+}
+
+INT_PTR QuittingProc(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) PostQuitMessage(7);
+  return message == WM_INITDIALOG;
+}
+
+TEST(WindowContract, AQuitMessageEndsADialogAndStaysForTheOuterLoop) {
+  platform::DialogTemplate t = PlainDialog(WS_POPUP | WS_CAPTION | DS_MODALFRAME, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, QuittingProc, 0), 0);
+  MSG message{};
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+constexpr UINT kDestroyYourself = WM_USER + 5;
+
+INT_PTR DestroyingProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) PostMessageA(d, kDestroyYourself, 0, 0);
+  if (message == kDestroyYourself) DestroyWindow(d);
+  return message == WM_INITDIALOG || message == kDestroyYourself;
+}
+
+TEST(WindowContract, ADialogItsProcedureDestroysEndsWithoutAResult) {
+  platform::DialogTemplate t = PlainDialog(WS_POPUP | WS_CAPTION | DS_MODALFRAME, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, DestroyingProc, 0), 0);
+}
+
 }  // namespace

@@ -19,32 +19,15 @@
 #include "platform/window.h"
 #include "platform/window_system/model.h"
 
-namespace window_system {
-
-// A dialog's or a dialog control's own state.
-struct DialogData {
-  // Dialogs.
-  bool isDialog = false;
-  DLGPROC procedure = nullptr;
-  bool initialised = false;  // WM_INITDIALOG was sent
-  bool ended = false;
-  INT_PTR result = 0;
-  int templateId = 0;
-  std::deque<headless::DialogAction> actions;  // the script of this run
-  size_t record = 0;                           // index into State::dialogRecords
-  int focus = 0;                               // id of the control with the focus
-  // Controls.
-  platform::ControlClass kind = platform::ControlClass::kStatic;
-  int position = 0, rangeMin = 0, rangeMax = 100;  // trackbars
-  std::vector<std::string> items;                  // combo boxes
-  int selection = -1;
-};
-
-}  // namespace window_system
-
 namespace headless::internal {
 
 using namespace window_system;
+
+// A running dialog's script and the index of its record in State::dialogRecords.
+struct DialogRun {
+  std::deque<DialogAction> actions;
+  size_t record = 0;
+};
 
 struct DialogScript {
   bool byCaption = false;
@@ -74,6 +57,7 @@ struct State {
   uint64_t waitLimitMs = 60000;
   std::deque<DialogScript> dialogScripts;
   std::vector<DialogRecord> dialogRecords;
+  std::map<HWND, DialogRun> dialogRuns;  // the running dialogs
 };
 
 // The one state of the process (never destroyed, so threads ending late may still use it).

@@ -64,11 +64,9 @@ void DropWidgets(HWND window);
 // Window thread only: brings the menu bar of a menu in line with its items' states.
 void SyncMenuBar(HMENU menu);
 
-// Dialogs (dialogs.cpp), window thread only: whether the window is a dialog or a dialog
-// control, the control's widget text brought in line with the model, and the dialog keys.
-bool IsDialogLocked(const Window& window);
-bool IsControlLocked(const Window& window);
-void ApplyControlText(HWND control, const std::string& text);
+// Dialogs (dialogs.cpp), window thread only: a dialog control's widget made when missing and
+// brought in line with the control's state, and the dialog keys.
+void SyncControl(HWND control);
 // Enter and Escape pressed in a dialog; true when the dialog took the key.
 bool DialogKey(HWND dialog, int qtKey);
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/resources.h"
 #include "platform/types.h"
 #include "platform/window_system/record.h"
 
@@ -48,7 +49,8 @@ bool RunOnThreadOf(HWND window, const std::function<void()>& call);
 // Creates the peer of a newly created window, before its first message (null when the
 // driver keeps none). Called under the model's lock; it must not touch native objects yet.
 std::shared_ptr<Peer> NewPeer();
-// The window's state changed (visibility, geometry, enabled state, text, minimised): the
+// The window's state changed (visibility, geometry, enabled state, text, minimised, and for
+// a dialog's control its slider position and range or its list's items and selection): the
 // peer follows, creating its native objects when missing. Display thread only.
 void ShowWindowState(HWND window);
 // The window is being destroyed: its native objects go. Display thread only.
@@ -79,6 +81,24 @@ bool AwaitDisplayLocked(std::unique_lock<std::mutex>& lock, Deadline deadline);
 // idle hook). False ends the loop: the driver gave up. Called and returns with `lock` held.
 bool IdleLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue, uint64_t seen,
                 const LoopContext& context, WaitProgress& progress, uint64_t timerDue);
+
+// ---- Dialogs ------------------------------------------------------------------------------
+
+// Where the display puts a dialog built from `dialog`, in pixels: for a control of the
+// template, its rectangle in the dialog's client area; for none, the dialog's position
+// (from its owner's client area) and its client size. Dialog units follow the display's
+// dialog font. Dialog thread only.
+RECT DialogTemplatePixels(const platform::DialogTemplate& dialog,
+                          const platform::ControlTemplate* control);
+// The model built a modal dialog and its controls from `dialog`; WM_INITDIALOG comes next.
+// The driver readies what it shows or records of the dialog. Dialog thread only.
+void DialogBuilt(HWND window, const platform::DialogTemplate& dialog);
+// The dialog answered WM_INITDIALOG (the model keeps the answer and the control given the
+// focus): the driver shows it unless it already ended and runs its modal loop, carrying out
+// the thread's messages (and those sent by other threads) until `ended` gives true or a
+// WM_QUIT arrives, which stays queued for the outer loop. The model destroys the dialog next.
+// Dialog thread only.
+void RunDialogLoop(HWND window, const std::function<bool()>& ended);
 
 // ---- Boxes and tones ----------------------------------------------------------------------
 

@@ -1,7 +1,7 @@
-// The window system's model: classes, windows and their tree, menus, every thread's message
-// queue and timers, screen metrics and the record of what was shown, behind one mutex. The
-// display drivers keep what they need beside it under the same mutex. Window procedures are
-// always called without the mutex held.
+// The window system's model: classes, windows and their tree, menus, dialogs, every thread's
+// message queue and timers, screen metrics and the record of what was shown, behind one
+// mutex. The display drivers keep what they need beside it under the same mutex. Window
+// procedures are always called without the mutex held.
 #pragma once
 
 #include <chrono>
@@ -16,7 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dialog.h"
 #include "platform/handle_table.h"
+#include "platform/resources.h"
 #include "platform/window.h"
 #include "platform/window_system/display.h"
 #include "platform/window_system/record.h"
@@ -30,8 +32,23 @@ struct WindowClass {
   std::string menuName;  // a copy of the class's menu name (empty for none)
 };
 
-// A dialog's or a dialog control's own state, kept by the driver that runs dialogs.
-struct DialogData;
+// A dialog's or a dialog control's own state.
+struct DialogData {
+  // Dialogs.
+  bool isDialog = false;
+  DLGPROC procedure = nullptr;
+  bool initialised = false;  // WM_INITDIALOG was sent
+  bool ended = false;
+  INT_PTR result = 0;
+  int templateId = 0;
+  LRESULT initAnswer = 0;  // what the dialog answered to WM_INITDIALOG
+  int focus = 0;           // id of the control given the focus
+  // Controls.
+  platform::ControlClass kind = platform::ControlClass::kStatic;
+  int position = 0, rangeMin = 0, rangeMax = 100;  // trackbars
+  std::vector<std::string> items;                  // combo boxes
+  int selection = -1;
+};
 
 struct Window {
   HWND handle = nullptr;
@@ -146,6 +163,31 @@ bool TakesInputLocked(const Window& window);
 
 // The control of `id` among the dialog's children, or null (no error is set).
 HWND FindControl(HWND dialog, int id);
+// Under M().mutex: the state of a dialog (not of a control), or null.
+DialogData* DialogLocked(HWND dialog);
+// Under M().mutex: whether the window is a dialog, or a dialog's control (with its class).
+// Both follow from the window's class, so they hold from the window's creation on.
+bool IsDialogLocked(const Window& window);
+bool IsControlLocked(const Window& window, platform::ControlClass* kind = nullptr);
+
+// What the user did in a dialog, as the display reports it: the dialog hears of it through
+// the platform's notifications. Called on the dialog's thread.
+// A button pressed (a click, Enter, Escape): WM_COMMAND (id, BN_CLICKED) to the dialog.
+void NoteUserCommand(HWND dialog, int id);
+// The id of the button Enter presses: the push button with the focus (`focus`, null for
+// none), else the default push button, else IDOK; 0 when that button is disabled.
+int EnterButtonId(HWND dialog, HWND focus);
+// Text typed into an edit control: the control's new text, then EN_CHANGE.
+void NoteUserText(HWND edit, const std::string& text);
+// An item chosen in a drop-down list: the selection and the control's text, then
+// CBN_SELCHANGE; false (nothing sent) for an index outside the list.
+bool NoteUserChoice(HWND combo, int index);
+// A slider moved by the user to `position` (clamped to its range) with a TB_* scroll code:
+// WM_HSCROLL to the dialog, carrying the position for TB_THUMBTRACK.
+void NoteUserSlide(HWND trackbar, int position, WORD code);
+// The user let go of a slider: WM_HSCROLL TB_THUMBPOSITION with the position, then
+// TB_ENDTRACK.
+void NoteUserSlideEnd(HWND trackbar);
 
 // ---- Message queues ---------------------------------------------------------------------
 
