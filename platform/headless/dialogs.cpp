@@ -341,16 +341,7 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
   context.dialog = window;
   context.done = ended;
   context.what = what.c_str();
-  MSG message;
-  while (!ended() && NextMessage(&message, nullptr, 0, 0, context)) {
-    if (message.message == WM_QUIT) {
-      // The dialog ends and the quit message stays for the outer loop.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      break;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  RunLoop(context);  // a WM_QUIT ends the dialog and stays for the outer loop
   std::lock_guard lock(M().mutex);
   DialogRun* run = RunLocked(window);
   if (!run) return;

@@ -212,8 +212,7 @@ bool PumpUntil(std::function<bool()> predicate) {
   context.done = predicate;
   context.keepQuit = true;
   context.pump = true;
-  MSG message;
-  while (NextMessage(&message, nullptr, 0, 0, context)) DispatchMessageA(&message);
+  RunLoop(context);
   return predicate();
 }
 

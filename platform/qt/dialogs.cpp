@@ -202,12 +202,6 @@ void ShowControlValue(QWidget* widget, DWORD style, const std::string& text,
   }
 }
 
-// Whether a WM_QUIT waits in the calling thread's queue.
-bool QuitWaiting() {
-  std::lock_guard lock(M().mutex);
-  return OwnQueueLocked().quit;
-}
-
 }  // namespace
 
 void SyncControl(HWND handle) {
@@ -326,7 +320,7 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
   if (ended() || !outer) return;
   ShowWindow(window, SW_SHOW);
   outer->activateWindow();
-  RunModalLoop(outer, window, [&ended] { return ended() || QuitWaiting(); });
+  RunModalLoop(outer, window, ended);
 }
 
 }  // namespace window_system::display

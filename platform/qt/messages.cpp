@@ -86,13 +86,9 @@ void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done
   if (hook && !done()) hook(shown, dialog);
   LoopContext context;
   context.done = done;
-  context.keepQuit = true;
+  context.keepQuit = !dialog;  // a WM_QUIT ends a dialog, not a box
   context.dialog = dialog;
-  MSG message;
-  while (NextMessage(&message, nullptr, 0, 0, context)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  RunLoop(context);
 }
 
 }  // namespace internal
@@ -101,8 +97,7 @@ void PumpUntil(const std::function<bool()>& predicate) {
   internal::LoopContext context;
   context.done = predicate;
   context.keepQuit = true;
-  MSG message;
-  while (internal::NextMessage(&message, nullptr, 0, 0, context)) DispatchMessageA(&message);
+  internal::RunLoop(context);
 }
 
 }  // namespace qtbackend

@@ -51,7 +51,8 @@ bool RunOnWindowThread(const std::function<void()>& call);
 void WakeWindowThread();
 
 // Runs a modal loop on the window thread until `done` gives true, dispatching the thread's
-// messages meanwhile; `shown` is the box or dialog being shown (for the modal hook).
+// messages meanwhile; `shown` is the box or dialog being shown (for the modal hook). A
+// WM_QUIT ends a dialog's loop (not a box's) and stays queued for the outer loop.
 void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done);
 
 // Window thread only: brings the window's widgets in line with its model (geometry,

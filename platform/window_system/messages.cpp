@@ -264,6 +264,18 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
   }
 }
 
+void RunLoop(const LoopContext& context) {
+  MSG message;
+  while (NextMessage(&message, nullptr, 0, 0, context)) {
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
 }  // namespace window_system
 
 using namespace window_system;

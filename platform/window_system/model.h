@@ -233,6 +233,10 @@ struct WaitProgress {
 bool NextMessage(MSG* message, HWND filterWindow, UINT filterMin, UINT filterMax,
                  const LoopContext& context);
 
+// Carries out the calling thread's messages (translated and dispatched) until NextMessage
+// gives false. A WM_QUIT it takes ends the loop too and is queued again for the outer loop.
+void RunLoop(const LoopContext& context);
+
 // Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
 bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax);
 // A message stamped with the display's clock.
