@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 
 #include "platform/qt/qt_state.h"
 #include "platform/resources.h"
@@ -76,24 +77,15 @@ QImage PictureOf(const std::string& text) {
   return image;
 }
 
-// A slider's user actions as trackbar scroll codes.
+// A slider's user action as a trackbar scroll code (a drag, or any other: TB_THUMBTRACK).
 WORD ScrollCode(int action) {
-  switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-      return TB_LINEDOWN;
-    case QAbstractSlider::SliderSingleStepSub:
-      return TB_LINEUP;
-    case QAbstractSlider::SliderPageStepAdd:
-      return TB_PAGEDOWN;
-    case QAbstractSlider::SliderPageStepSub:
-      return TB_PAGEUP;
-    case QAbstractSlider::SliderToMinimum:
-      return TB_TOP;
-    case QAbstractSlider::SliderToMaximum:
-      return TB_BOTTOM;
-    default:
-      return TB_THUMBTRACK;
-  }
+  using Slider = QAbstractSlider;
+  static const std::map<int, WORD> codes = {
+      {Slider::SliderSingleStepAdd, TB_LINEDOWN}, {Slider::SliderSingleStepSub, TB_LINEUP},
+      {Slider::SliderPageStepAdd, TB_PAGEDOWN},   {Slider::SliderPageStepSub, TB_PAGEUP},
+      {Slider::SliderToMinimum, TB_TOP},          {Slider::SliderToMaximum, TB_BOTTOM}};
+  auto code = codes.find(action);
+  return code == codes.end() ? TB_THUMBTRACK : code->second;
 }
 
 // Makes the widget of a control inside its dialog's face, wired to report the user's input.
