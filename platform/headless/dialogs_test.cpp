@@ -166,6 +166,15 @@ TEST(DialogsDeathTest, ScriptMistakesStopTheProcessWithAClearMessage) {
         DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
       },
       "the dialog has no control 99");
+  // Enter presses nothing when the default button is disabled, as for a user.
+  EXPECT_DEATH(
+      {
+        headless::ScriptDialog(
+            77, {headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
+                 headless::PressEnter()});
+        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
+      },
+      "dialog 77: the button Enter presses is disabled");
   EXPECT_DEATH(DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0),
                "the modal loop of dialog 77 has nothing to do");
 }
