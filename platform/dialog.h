@@ -1,5 +1,5 @@
 // Modal dialogs built from the program's templates, their controls, and message boxes.
-// Implemented by each backend (platform/headless, platform/qt) with the same behaviour.
+// Written once in the window system's model (platform/window_system) over either display.
 #pragma once
 
 #include "platform/resources.h"
@@ -45,8 +45,14 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define BN_CLICKED 0
 #define CBN_SELCHANGE 1
 #define EN_CHANGE 0x0300
-#define TB_THUMBTRACK 5
+#define TB_LINEUP 0
+#define TB_LINEDOWN 1
+#define TB_PAGEUP 2
+#define TB_PAGEDOWN 3
 #define TB_THUMBPOSITION 4
+#define TB_THUMBTRACK 5
+#define TB_TOP 6
+#define TB_BOTTOM 7
 #define TB_ENDTRACK 8
 
 #define ERROR_CONTROL_ID_NOT_FOUND 1421
@@ -95,12 +101,15 @@ void InitCommonControls();
 // Runs the dialog of template `templateName` (MAKEINTRESOURCEA(id)) modally, owned by
 // `owner`, with `procedure` as its dialog procedure; gives the value passed to EndDialog,
 // or -1 when the dialog could not be created (ERROR_RESOURCE_NAME_NOT_FOUND for a missing
-// template). The owner is disabled while the dialog runs. The procedure gets WM_INITDIALOG
-// (wParam: the first control with WS_TABSTOP, lParam: initParam); a non-zero answer puts the
-// focus on that control. Buttons send WM_COMMAND (id, BN_CLICKED); Enter presses the default
-// push button (IDOK when there is none); Escape sends WM_COMMAND IDCANCEL whatever the
-// template; the close box (templates with WS_SYSMENU) sends WM_CLOSE, which a procedure that
-// does not handle it turns into WM_COMMAND IDCANCEL. Sliders send WM_HSCROLL to the dialog.
+// template). The owner (the top-level window of an owner that is a child window) is disabled
+// while the dialog runs; the template's position counts from the owner's client area. The
+// procedure gets WM_INITDIALOG (wParam: the first enabled control with WS_TABSTOP, lParam:
+// initParam); a non-zero answer puts the focus on that control. Buttons send WM_COMMAND
+// (id, BN_CLICKED); Enter presses the push button with the focus, else the default push
+// button (IDOK when there is none), unless it is disabled; Escape sends WM_COMMAND IDCANCEL
+// whatever the template; the close box (templates with WS_SYSMENU) sends WM_CLOSE, which a
+// procedure that does not handle it turns into WM_COMMAND IDCANCEL. Typing sends EN_CHANGE,
+// choosing a list's item CBN_SELCHANGE; sliders send WM_HSCROLL to the dialog.
 // The modal loop carries out messages of the thread (and those sent by other threads) until
 // EndDialog; a WM_QUIT ends the dialog and stays queued for the outer loop.
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC procedure,

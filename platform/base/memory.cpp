@@ -63,50 +63,50 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   return table.Add<HGLOBAL>(std::move(block));
 }
 
-LPVOID GlobalLock(HGLOBAL handle) {
+namespace {
+
+// Runs `use` on the block of `handle` under the table's lock; `failed`, with
+// ERROR_INVALID_HANDLE, for a handle that names no block.
+template <typename R, typename F>
+R WithBlock(HGLOBAL handle, R failed, F&& use) {
   auto& table = Blocks();
   std::lock_guard lock(table.mutex());
   Block* block = table.Find(handle);
   if (!block) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
+    return failed;
   }
-  if (block->bytes.empty()) return nullptr;
-  ++block->locks;
-  return block->bytes.data();
+  return use(*block);
+}
+
+}  // namespace
+
+LPVOID GlobalLock(HGLOBAL handle) {
+  return WithBlock<LPVOID>(handle, nullptr, [](Block& block) -> LPVOID {
+    if (block.bytes.empty()) return nullptr;
+    ++block.locks;
+    return block.bytes.data();
+  });
 }
 
 BOOL GlobalUnlock(HGLOBAL handle) {
-  auto& table = Blocks();
-  std::lock_guard lock(table.mutex());
-  Block* block = table.Find(handle);
-  if (!block) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (block->locks > 0) --block->locks;
-  SetLastError(ERROR_SUCCESS);
-  return block->locks > 0 ? TRUE : FALSE;
+  return WithBlock<BOOL>(handle, FALSE, [](Block& block) {
+    if (block.locks > 0) --block.locks;
+    SetLastError(ERROR_SUCCESS);
+    return block.locks > 0 ? TRUE : FALSE;
+  });
 }
 
 HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
-  auto& table = Blocks();
-  std::lock_guard lock(table.mutex());
-  Block* block = table.Find(handle);
-  if (!block) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  // A locked block may not move unless the caller allows it; growing a vector may move.
-  if (block->locks > 0 && !(flags & GMEM_MOVEABLE) && bytes > block->bytes.capacity()) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  if (!Resize(*block, bytes, (flags & GMEM_ZEROINIT) != 0)) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  return handle;
+  return WithBlock<HGLOBAL>(handle, nullptr, [&](Block& block) -> HGLOBAL {
+    // A locked block may not move unless the caller allows it; growing a vector may move.
+    bool mayMove = block.locks == 0 || (flags & GMEM_MOVEABLE) || bytes <= block.bytes.capacity();
+    if (!mayMove || !Resize(block, bytes, (flags & GMEM_ZEROINIT) != 0)) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    return handle;
+  });
 }
 
 HGLOBAL GlobalFree(HGLOBAL handle) {
@@ -124,25 +124,12 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
 }
 
 SIZE_T GlobalSize(HGLOBAL handle) {
-  auto& table = Blocks();
-  std::lock_guard lock(table.mutex());
-  Block* block = table.Find(handle);
-  if (!block) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  return block->bytes.size();
+  return WithBlock<SIZE_T>(handle, 0, [](Block& block) { return block.bytes.size(); });
 }
 
 UINT GlobalFlags(HGLOBAL handle) {
-  auto& table = Blocks();
-  std::lock_guard lock(table.mutex());
-  Block* block = table.Find(handle);
-  if (!block) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0x8000;  // GMEM_INVALID_HANDLE
-  }
-  return block->locks & 0xff;
+  return WithBlock<UINT>(handle, 0x8000 /* GMEM_INVALID_HANDLE */,
+                         [](Block& block) { return static_cast<UINT>(block.locks & 0xff); });
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) {

@@ -7,4 +7,8 @@ void PumpUntil(const std::function<bool()>& done) {
   headless::PumpUntil(done);
 }
 
+void LetTimePass(unsigned milliseconds) {
+  headless::Advance(milliseconds);
+}
+
 }  // namespace contract

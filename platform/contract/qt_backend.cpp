@@ -7,4 +7,6 @@ void PumpUntil(const std::function<bool()>& done) {
   qtbackend::PumpUntil(done);
 }
 
+void LetTimePass(unsigned) {}
+
 }  // namespace contract

@@ -68,75 +68,6 @@ ATOM Register(const char* name, const char* menu = nullptr) {
 }
 
 constexpr DWORD kFrameStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
-constexpr DWORD kChildStyle = WS_CHILD | WS_CAPTION | WS_THICKFRAME | WS_DISABLED;
-
-TEST(WindowContract, RegisteringAClassTwiceIsRefused) {
-  ASSERT_NE(Register("contractTwice"), 0);
-  SetLastError(0);
-  EXPECT_EQ(Register("contractTwice"), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-  // Class names do not depend on case.
-  EXPECT_EQ(Register("CONTRACTTWICE"), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-  EXPECT_TRUE(UnregisterClassA("contractTwice", nullptr));
-  EXPECT_NE(Register("contractTwice"), 0);
-  EXPECT_EQ(CreateWindowExA(0, "noSuchClass", "", kFrameStyle, 0, 0, 10, 10, nullptr, nullptr,
-                            nullptr, nullptr),
-            nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
-}
-
-TEST(WindowContract, CreationAndDestructionOrder) {
-  ASSERT_NE(Register("contractTree"), 0);
-  HWND top = CreateWindowExA(0, "contractTree", "Top", kFrameStyle, 0, 0, 300, 200, nullptr,
-                             nullptr, nullptr, nullptr);
-  ASSERT_NE(top, nullptr);
-  HWND first = CreateWindowExA(WS_EX_RIGHT, "contractTree", "First", kChildStyle, 0, 0, 50, 50, top,
-                               nullptr, nullptr, nullptr);
-  HWND second = CreateWindowExA(0, "contractTree", "Second", kChildStyle, 60, 0, 50, 50, top,
-                                nullptr, nullptr, nullptr);
-  HWND grandchild = CreateWindowExA(0, "contractTree", "Inner", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10,
-                                    first, reinterpret_cast<HMENU>(7), nullptr, nullptr);
-  ASSERT_TRUE(first && second && grandchild);
-  EXPECT_EQ(GetParent(grandchild), first);
-  EXPECT_EQ(GetParent(top), nullptr);
-  EXPECT_EQ(GetWindowLongA(grandchild, GWL_ID), 7);
-  EXPECT_EQ(GetWindowLongA(first, GWL_EXSTYLE), WS_EX_RIGHT);
-  EXPECT_FALSE(IsWindowEnabled(first));
-  EXPECT_TRUE(IsWindowEnabled(top));
-  // A child shown inside a hidden parent is not visible.
-  EXPECT_FALSE(IsWindowVisible(grandchild));
-  char text[16];
-  EXPECT_EQ(GetWindowTextA(first, text, sizeof text), 5);
-  EXPECT_STREQ(text, "First");
-
-  // Creation: WM_NCCREATE, WM_CREATE (with the creation parameters), then WM_SIZE, WM_MOVE.
-  std::vector<UINT> topMessages;
-  for (const Logged& entry : Log()) {
-    if (entry.window == top) topMessages.push_back(entry.message);
-  }
-  ASSERT_GE(topMessages.size(), 4u);
-  EXPECT_EQ(topMessages[0], static_cast<UINT>(WM_NCCREATE));
-  EXPECT_EQ(topMessages[1], static_cast<UINT>(WM_CREATE));
-  EXPECT_EQ(topMessages[2], static_cast<UINT>(WM_SIZE));
-  EXPECT_EQ(topMessages[3], static_cast<UINT>(WM_MOVE));
-
-  // Destroying the top window destroys the children first.
-  ASSERT_TRUE(DestroyWindow(top));
-  std::vector<HWND> destroyed;
-  for (const Logged& entry : LogOf(WM_DESTROY)) destroyed.push_back(entry.window);
-  EXPECT_EQ(destroyed, (std::vector<HWND>{grandchild, first, second, top}));
-  EXPECT_EQ(LogOf(WM_NCDESTROY).size(), 4u);
-  for (HWND gone : {top, first, second, grandchild}) EXPECT_FALSE(IsWindow(gone));
-  // A stale handle fails every call.
-  SetLastError(0);
-  EXPECT_FALSE(DestroyWindow(first));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-  RECT rect;
-  EXPECT_FALSE(GetWindowRect(top, &rect));
-  EXPECT_FALSE(PostMessageA(top, kDone, 0, 0));
-  EXPECT_EQ(SendMessageA(top, kAnswer, 0, 0), 0);
-}
 
 TEST(WindowContract, OwnedPopupsAndTheRecordOfWhatWasShown) {
   ASSERT_NE(Register("contractRecord"), 0);
@@ -210,8 +141,8 @@ TEST(WindowContract, GetMessageGivesPostedMessagesThenQuit) {
                                 nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(PostMessageA(window, WM_USER + 10, 1, 2));
+  PostQuitMessage(7);  // comes after every posted message
   ASSERT_TRUE(PostMessageA(window, WM_USER + 11, 3, 4));
-  PostQuitMessage(7);
   MSG message;
   ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
   EXPECT_EQ(message.hwnd, window);
@@ -244,6 +175,13 @@ TEST(WindowContract, PeekMessageTakesWithoutWaiting) {
   EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 20));
   EXPECT_EQ(message.wParam, 8u);
   EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  // A key that types a character is translated into WM_CHAR, which comes next.
+  ASSERT_TRUE(PostMessageA(window, WM_KEYDOWN, 'Q', 0));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_TRUE(TranslateMessage(&message));
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_CHAR));
+  EXPECT_EQ(message.wParam, static_cast<WPARAM>('q'));
   PostQuitMessage(4);
   ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
@@ -265,178 +203,70 @@ TEST(WindowContract, WaitingForAThreadCarriesOutWhatItSends) {
   sendTarget = CreateWindowExA(0, "contractWait", "", kFrameStyle, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
   ASSERT_NE(sendTarget, nullptr);
+  PostMessageA(sendTarget, WM_USER + 30, 3, 0);  // posted messages stay queued meanwhile
   HANDLE thread = CreateThread(nullptr, 0, SendThenEnd, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   // The thread cannot end before its message was carried out on this thread.
+  MSG message;
   for (;;) {
     DWORD state = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
     if (state == WAIT_OBJECT_0) break;
     ASSERT_EQ(state, WAIT_OBJECT_0 + 1);
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 30));
   }
-  CloseHandle(thread);
   EXPECT_EQ(sendAnswer.load(), 42);
   std::vector<Logged> sent = LogOf(kAnswer);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].thread, std::this_thread::get_id());
+  EXPECT_TRUE(LogOf(WM_USER + 30).empty());
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 30));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_FAILED);
   EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_SENDMESSAGE),
             static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, TRUE, 0, QS_SENDMESSAGE), WAIT_FAILED);
   DestroyWindow(sendTarget);
 }
 
-TEST(WindowContract, PaintingFollowsShowingAndInvalidation) {
-  ASSERT_NE(Register("contractPaint"), 0);
-  HWND window = CreateWindowExA(0, "contractPaint", "", kFrameStyle, 0, 0, 100, 100, nullptr,
+TEST(WindowContract, TimersComeWhenDueOnTheThreadThatSetThem) {
+  ASSERT_NE(Register("contractTimer"), 0);
+  HWND window = CreateWindowExA(0, "contractTimer", "", kFrameStyle, 0, 0, 100, 100, nullptr,
                                 nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
-  EXPECT_FALSE(ShowWindow(window, SW_SHOWNORMAL));  // was hidden
-  EXPECT_TRUE(IsWindowVisible(window));
-  EXPECT_TRUE(UpdateWindow(window));  // paints at once
-  EXPECT_EQ(LogOf(WM_PAINT).size(), 1u);
-  EXPECT_TRUE(UpdateWindow(window));  // nothing left to paint
-  EXPECT_EQ(LogOf(WM_PAINT).size(), 1u);
-  EXPECT_TRUE(InvalidateRect(window, nullptr, TRUE));
-  PostQuitMessage(0);
-  MSG message;
-  // The invalid window is painted before the loop ends.
-  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
-  EXPECT_EQ(message.message, static_cast<UINT>(WM_PAINT));
-  EXPECT_EQ(message.hwnd, window);
-  DispatchMessageA(&message);
-  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
-  EXPECT_EQ(LogOf(WM_PAINT).size(), 2u);
-  EXPECT_TRUE(ShowWindow(window, SW_HIDE));  // was visible
-  EXPECT_FALSE(UpdateWindow(reinterpret_cast<HWND>(0x1234)));
+  // A window's timers belong to its own thread.
+  std::thread([&] {
+    EXPECT_EQ(SetTimer(window, 1, 10, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }).join();
+  ASSERT_EQ(SetTimer(window, 5, 10, nullptr), 1u);
+  contract::LetTimePass(10);
+  contract::PumpUntil([] { return !LogOf(WM_TIMER).empty(); });
+  std::vector<Logged> fired = LogOf(WM_TIMER);
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].window, window);
+  EXPECT_EQ(fired[0].wParam, 5u);
+  EXPECT_EQ(fired[0].thread, std::this_thread::get_id());
+  // A thread without windows has timers of its own, under ids the system picks, and its
+  // message loop waits for them.
+  std::thread([] {
+    UINT_PTR id = SetTimer(nullptr, 0, 10, nullptr);
+    ASSERT_NE(id, 0u);
+    contract::LetTimePass(10);
+    MSG message;
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
+    EXPECT_EQ(message.hwnd, nullptr);
+    EXPECT_EQ(message.wParam, id);
+    EXPECT_TRUE(KillTimer(nullptr, id));
+    EXPECT_FALSE(KillTimer(nullptr, id));
+  }).join();
+  // Any thread may stop a window's timer.
+  std::thread([&] { EXPECT_TRUE(KillTimer(window, 5)); }).join();
+  EXPECT_FALSE(KillTimer(window, 5));
   DestroyWindow(window);
-}
-
-TEST(WindowContract, GeometryIsConsistent) {
-  ASSERT_NE(Register("contractGeometry"), 0);
-  const int frame = GetSystemMetrics(SM_CXFRAME), caption = GetSystemMetrics(SM_CYCAPTION),
-            border = GetSystemMetrics(SM_CXBORDER);
-  EXPECT_GT(frame, 0);
-  EXPECT_GT(caption, 0);
-  EXPECT_GT(border, 0);
-  EXPECT_GT(GetSystemMetrics(SM_CYMENU), 0);
-  EXPECT_GT(GetSystemMetrics(SM_CXSCREEN), 0);
-  EXPECT_GT(GetSystemMetrics(SM_CYSCREEN), 0);
-  HWND top = CreateWindowExA(0, "contractGeometry", "", kFrameStyle, 0, 0, 100, 100, nullptr,
-                             nullptr, nullptr, nullptr);
-  HWND child = CreateWindowExA(0, "contractGeometry", "", kChildStyle, 0, 0, 0, 0, top, nullptr,
-                               nullptr, nullptr);
-  HWND plain = CreateWindowExA(0, "contractGeometry", "", WS_CHILD, 0, 0, 0, 0, child, nullptr,
-                               nullptr, nullptr);
-  ASSERT_TRUE(top && child && plain);
-  {
-    std::lock_guard lock(logMutex);
-    logged.clear();
-  }
-  ASSERT_TRUE(SetWindowPos(top, nullptr, 10, 20, 300, 200, SWP_NOZORDER));
-  RECT rect;
-  ASSERT_TRUE(GetWindowRect(top, &rect));
-  EXPECT_EQ(rect.left, 10);
-  EXPECT_EQ(rect.top, 20);
-  EXPECT_EQ(rect.right, 310);
-  EXPECT_EQ(rect.bottom, 220);
-  ASSERT_TRUE(GetClientRect(top, &rect));
-  EXPECT_EQ(rect.left, 0);
-  EXPECT_EQ(rect.top, 0);
-  EXPECT_EQ(rect.right, 300 - 2 * frame);
-  EXPECT_EQ(rect.bottom, 200 - 2 * frame - caption);
-  std::vector<Logged> sizes = LogOf(WM_SIZE);
-  ASSERT_EQ(sizes.size(), 1u);
-  EXPECT_EQ(sizes[0].lParam, MAKELPARAM(300 - 2 * frame, 200 - 2 * frame - caption));
-  std::vector<Logged> moves = LogOf(WM_MOVE);
-  ASSERT_EQ(moves.size(), 1u);
-  EXPECT_EQ(moves[0].lParam, MAKELPARAM(10 + frame, 20 + frame + caption));
-
-  // A child's position is in its parent's client area.
-  ASSERT_TRUE(MoveWindow(child, 5, 6, 120, 90, TRUE));
-  ASSERT_TRUE(GetWindowRect(child, &rect));
-  EXPECT_EQ(rect.left, 10 + frame + 5);
-  EXPECT_EQ(rect.top, 20 + frame + caption + 6);
-  EXPECT_EQ(rect.right - rect.left, 120);
-  EXPECT_EQ(rect.bottom - rect.top, 90);
-  ASSERT_TRUE(GetClientRect(child, &rect));
-  EXPECT_EQ(rect.right, 120 - 2 * frame);
-  EXPECT_EQ(rect.bottom, 90 - 2 * frame - caption);
-  // A window without frame or caption is all client area.
-  ASSERT_TRUE(SetWindowPos(plain, nullptr, 0, 0, 64, 48, SWP_NOZORDER | SWP_NOMOVE));
-  ASSERT_TRUE(GetClientRect(plain, &rect));
-  EXPECT_EQ(rect.right, 64);
-  EXPECT_EQ(rect.bottom, 48);
-  // SWP_NOSIZE keeps the size, SWP_NOMOVE the place.
-  ASSERT_TRUE(SetWindowPos(top, nullptr, 40, 50, 1, 1, SWP_NOSIZE | SWP_NOZORDER));
-  ASSERT_TRUE(GetWindowRect(top, &rect));
-  EXPECT_EQ(rect.left, 40);
-  EXPECT_EQ(rect.right, 340);
-  ASSERT_TRUE(SetWindowPos(top, nullptr, 0, 0, 250, 150, SWP_NOMOVE | SWP_NOZORDER));
-  ASSERT_TRUE(GetWindowRect(top, &rect));
-  EXPECT_EQ(rect.left, 40);
-  EXPECT_EQ(rect.bottom, 200);
-
-  // The sizing border answers as such; the caption bar as the caption.
-  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 249, 50 + 70)), HTRIGHT);
-  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40, 50)), HTTOPLEFT);
-  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 100, 50 + frame + 1)), HTCAPTION);
-  EXPECT_EQ(SendMessageA(top, WM_NCHITTEST, 0, MAKELPARAM(40 + 100, 50 + 100)), HTCLIENT);
-
-  // Minimising empties the client area and tells the window.
-  ASSERT_TRUE(CloseWindow(top));
-  EXPECT_TRUE(IsIconic(top));
-  EXPECT_TRUE(IsWindow(top));
-  ASSERT_TRUE(GetClientRect(top, &rect));
-  EXPECT_EQ(rect.right, 0);
-  ASSERT_FALSE(LogOf(WM_SIZE).empty());
-  EXPECT_EQ(LogOf(WM_SIZE).back().wParam, static_cast<WPARAM>(SIZE_MINIMIZED));
-  ASSERT_TRUE(OpenIcon(top));
-  EXPECT_FALSE(IsIconic(top));
-  EXPECT_TRUE(IsWindowVisible(top));
-  ASSERT_TRUE(GetClientRect(top, &rect));
-  EXPECT_EQ(rect.right, 250 - 2 * frame);
-  DestroyWindow(top);
-}
-
-// A menu template of the tests' own.
-const platform::ResourceTable& TestResources() {
-  static const platform::ResourceTable table = [] {
-    platform::ResourceTable t;
-    t.menus.push_back({"contractMenu",
-                       {{"&File", {{"E&xit", 40001}}},
-                        {"A&larm", {{"Ar&m", 40002}, {"", 0}, {"&Test", 40004}}}}});
-    return t;
-  }();
-  return table;
-}
-
-TEST(WindowContract, MenuItemsAreGreyedAndEnabled) {
-  platform::InstallResources(&TestResources());
-  ASSERT_NE(Register("contractMenuWindow", "CONTRACTMENU"), 0);
-  HWND window = CreateWindowExA(0, "contractMenuWindow", "", kFrameStyle, 0, 0, 300, 200, nullptr,
-                                nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  HMENU menu = GetMenu(window);
-  ASSERT_NE(menu, nullptr);
-  RECT rect;
-  ASSERT_TRUE(GetClientRect(window, &rect));
-  EXPECT_EQ(rect.bottom, 200 - 2 * GetSystemMetrics(SM_CYFRAME) - GetSystemMetrics(SM_CYCAPTION) -
-                             GetSystemMetrics(SM_CYMENU));
-  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
-  EXPECT_EQ(EnableMenuItem(menu, 40002, MF_BYCOMMAND | MF_GRAYED | MF_DISABLED), MF_ENABLED);
-  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_GRAYED | MF_DISABLED));
-  EXPECT_EQ(GetMenuState(menu, 40004, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
-  EXPECT_EQ(EnableMenuItem(menu, 40002, MF_BYCOMMAND | MF_ENABLED), MF_GRAYED | MF_DISABLED);
-  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), static_cast<UINT>(MF_ENABLED));
-  EXPECT_EQ(EnableMenuItem(menu, 49999, MF_GRAYED), -1);
-  EXPECT_EQ(GetMenuState(menu, 49999, MF_BYCOMMAND), 0xFFFFFFFFu);
-  // By position: the pop-ups of the bar.
-  EXPECT_EQ(EnableMenuItem(menu, 1, MF_BYPOSITION | MF_GRAYED), MF_ENABLED);
-  EXPECT_EQ(GetMenuState(menu, 1, MF_BYPOSITION) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
-  EXPECT_EQ(LoadMenuA(nullptr, "noSuchMenu"), nullptr);
-  DestroyWindow(window);
-  EXPECT_EQ(GetMenuState(menu, 40002, MF_BYCOMMAND), 0xFFFFFFFFu);
 }
 
 // A dialog with every kind of control the program uses.
@@ -568,6 +398,172 @@ TEST(WindowContract, TemplateUnitsAreSixteenBitValues) {
   EXPECT_GT(limitControl.right, limitControl.left);
   EXPECT_EQ(lowControl.left, negativeLimitControl.left);
   EXPECT_EQ(lowControl.top, negativeLimitControl.top);
+}
+
+// A plain dialog of the given controls (units of the template's own font).
+platform::DialogTemplate PlainDialog(DWORD style, std::vector<platform::ControlTemplate> controls) {
+  platform::DialogTemplate t{};
+  t.id = 901;
+  t.style = style;
+  t.fontName = "MS Sans Serif";
+  t.pointSize = 8;
+  t.x = 10;
+  t.y = 20;
+  t.cx = 120;
+  t.cy = 80;
+  t.controls = std::move(controls);
+  return t;
+}
+
+constexpr DWORD kVisibleChild = WS_CHILD | WS_VISIBLE;
+
+INT_PTR RulesProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  HWND slider = GetDlgItem(d, 12);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(5, 25));
+  SendMessageA(slider, TBM_SETPOS, TRUE, 15);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(10, 50));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 10);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 50);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 15);
+  SendMessageA(slider, TBM_SETPOS, TRUE, 3);
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 10);
+  SendMessageA(slider, TBM_SETPOS, TRUE, 40);
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 30));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 30);  // clamped to the new range
+  SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(20, 10));
+  EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 20);  // never below the minimum
+  EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 20);
+  for (const char* item : {"160 x 120", "320 x 240", "640 x 480"}) {
+    SendDlgItemMessageA(d, 13, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  }
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_ADDSTRING, 0, 0), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCOUNT, 0, 0), 3);
+  char text[16] = "x";
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_SETCURSEL, 2, 0), 2);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 9u);  // the chosen item's text
+  EXPECT_STREQ(text, "640 x 480");
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_SETCURSEL, 3, 0), CB_ERR);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 0u);
+  SendDlgItemMessageA(d, 13, CB_SETCURSEL, 1, 0);
+  SendDlgItemMessageA(d, 13, CB_RESETCONTENT, 0, 0);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCURSEL, 0, 0), CB_ERR);
+  EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 0u);
+  EXPECT_EQ(GetDlgItemTextA(d, 99, text, sizeof text), 0u);
+  EXPECT_EQ(text[0], '\0');
+  SetDlgItemTextA(d, 10, "abcdefghij");
+  char cut[8];
+  EXPECT_EQ(GetDlgItemTextA(d, 10, cut, sizeof cut), 7u);  // cut, terminated
+  EXPECT_STREQ(cut, "abcdefg");
+  EXPECT_EQ(SendDlgItemMessageA(d, 99, TBM_GETPOS, 0, 0), 0);
+  EndDialog(d, 5);
+  return TRUE;
+}
+
+TEST(WindowContract, SlidersAndListsFollowThePlatformsRules) {
+  using platform::ControlClass;
+  platform::DialogTemplate t = PlainDialog(
+      WS_POPUP | WS_CAPTION | DS_MODALFRAME,
+      {{ControlClass::kEdit, 10, "", kVisibleChild | WS_TABSTOP, 5, 5, 60, 12},
+       {ControlClass::kTrackbar, 12, "", kVisibleChild | WS_TABSTOP | TBS_BOTH, 5, 20, 100, 12},
+       {ControlClass::kComboBox, 13, "", kVisibleChild | CBS_DROPDOWNLIST, 5, 35, 100, 60}});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, RulesProc, 0), 5);
+}
+
+// What a dialog saw of its owner and its place.
+struct OwnerSeen {
+  HWND parent = nullptr;
+  bool ownerEnabled = true, childEnabled = false;
+  LPARAM focus = 0;
+  RECT dialog{}, control{};
+  HWND outer = nullptr, innerParent = nullptr;
+  bool innerOwnerEnabled = true;
+};
+OwnerSeen ownerSeen;
+
+INT_PTR InnerProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  ownerSeen.innerParent = GetParent(d);
+  ownerSeen.innerOwnerEnabled = IsWindowEnabled(GetParent(d));
+  EndDialog(d, 2);
+  return TRUE;
+}
+
+INT_PTR OuterProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_INITDIALOG) return FALSE;
+  HWND child = reinterpret_cast<HWND>(lParam);
+  ownerSeen.outer = d;
+  ownerSeen.parent = GetParent(d);
+  ownerSeen.ownerEnabled = IsWindowEnabled(GetParent(child));
+  ownerSeen.childEnabled = IsWindowEnabled(child);
+  ownerSeen.focus = GetWindowLongA(reinterpret_cast<HWND>(wParam), GWL_ID);
+  GetWindowRect(d, &ownerSeen.dialog);
+  GetWindowRect(GetDlgItem(d, 2), &ownerSeen.control);
+  // A dialog owned by a dialog: its owner is the dialog, not the top-level window beyond.
+  platform::DialogTemplate inner = PlainDialog(WS_POPUP | DS_CENTER, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &inner, d, InnerProc, 0), 2);
+  EXPECT_TRUE(IsWindowEnabled(d));
+  EndDialog(d, 3);
+  return TRUE;
+}
+
+TEST(WindowContract, ADialogBelongsToTheTopLevelWindowOfItsOwnerAndFocusesAnEnabledTabStop) {
+  ASSERT_TRUE(Register("contract dialog owner"));
+  HWND top = CreateWindowExA(0, "contract dialog owner", "Owner", WS_POPUP | WS_BORDER, 40, 50, 300,
+                             200, nullptr, nullptr, nullptr, nullptr);
+  HWND child = CreateWindowExA(0, "contract dialog owner", "", WS_CHILD, 5, 5, 50, 50, top, nullptr,
+                               nullptr, nullptr);
+  ASSERT_TRUE(top && child);
+  using platform::ControlClass;
+  // The first tab stop is disabled: the focus goes to the next one. The frameless dialog's
+  // control at the dialog's own units shows how far those units reach.
+  platform::DialogTemplate t = PlainDialog(
+      WS_POPUP,
+      {{ControlClass::kEdit, 1, "", kVisibleChild | WS_TABSTOP | WS_DISABLED, 0, 0, 20, 12},
+       {ControlClass::kEdit, 2, "", kVisibleChild | WS_TABSTOP, 10, 20, 20, 12}});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, child, OuterProc, reinterpret_cast<LPARAM>(child)),
+            3);
+  EXPECT_EQ(ownerSeen.parent, top);
+  EXPECT_FALSE(ownerSeen.ownerEnabled);
+  EXPECT_TRUE(ownerSeen.childEnabled);
+  EXPECT_EQ(ownerSeen.focus, 2);
+  // The template's place counts from the owner's client area (inside its border of 1).
+  EXPECT_EQ(ownerSeen.dialog.left - (40 + 1), ownerSeen.control.left - ownerSeen.dialog.left);
+  EXPECT_EQ(ownerSeen.dialog.top - (50 + 1), ownerSeen.control.top - ownerSeen.dialog.top);
+  EXPECT_GT(ownerSeen.control.left, ownerSeen.dialog.left);
+  EXPECT_EQ(ownerSeen.innerParent, ownerSeen.outer);
+  EXPECT_FALSE(ownerSeen.innerOwnerEnabled);
+  EXPECT_TRUE(IsWindowEnabled(top));
+  DestroyWindow(top);
+}
+
+INT_PTR QuittingProc(HWND, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) PostQuitMessage(7);
+  return message == WM_INITDIALOG;
+}
+
+TEST(WindowContract, AQuitMessageEndsADialogAndStaysForTheOuterLoop) {
+  platform::DialogTemplate t = PlainDialog(WS_POPUP | WS_CAPTION | DS_MODALFRAME, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, QuittingProc, 0), 0);
+  MSG message{};
+  EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+constexpr UINT kDestroyYourself = WM_USER + 5;
+
+INT_PTR DestroyingProc(HWND d, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) PostMessageA(d, kDestroyYourself, 0, 0);
+  if (message == kDestroyYourself) DestroyWindow(d);
+  return message == WM_INITDIALOG || message == kDestroyYourself;
+}
+
+TEST(WindowContract, ADialogItsProcedureDestroysEndsWithoutAResult) {
+  platform::DialogTemplate t = PlainDialog(WS_POPUP | WS_CAPTION | DS_MODALFRAME, {});
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, DestroyingProc, 0), 0);
 }
 
 }  // namespace

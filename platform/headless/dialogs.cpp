@@ -1,6 +1,6 @@
-// Modal dialogs of the headless backend: a dialog window with its controls (buttons, edits,
-// statics, sliders, drop-down lists) built from a template, the dialog procedure behind it,
-// the modal loop, and the scripted user actions that tests give each dialog.
+// Dialogs on the headless display: dialog units of a fixed 8-point dialog font, the modal
+// loop, and the scripted user actions that tests give each dialog, with the record of what
+// each dialog showed.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,132 +16,22 @@ using platform::ControlClass;
 
 namespace {
 
-constexpr const char* kDialogClass = "#32770";
-
-// Under the lock: the dialog data of a window, or null.
-DialogData* DataLocked(HWND window) {
-  Window* w = FindWindowLocked(window);
-  return w && w->dialog ? w->dialog.get() : nullptr;
+// Under the lock: the script and record of a running dialog, or null.
+DialogRun* RunLocked(HWND dialog) {
+  auto it = S().dialogRuns.find(dialog);
+  return it == S().dialogRuns.end() ? nullptr : &it->second;
 }
 
-DialogData* DialogLocked(HWND window) {
-  DialogData* data = DataLocked(window);
-  return data && data->isDialog ? data : nullptr;
-}
-
-void LogDialogLocked(const DialogData& data, std::string event) {
+void LogDialogLocked(HWND dialog, std::string event) {
+  DialogRun* run = RunLocked(dialog);
   auto& records = S().dialogRecords;
-  if (data.record < records.size()) records[data.record].events.push_back(std::move(event));
+  if (run && run->record < records.size()) records[run->record].events.push_back(std::move(event));
 }
 
 [[noreturn]] void ScriptFault(int templateId, const std::string& what) {
   std::fprintf(stderr, "headless: the script of dialog %d: %s\n", templateId, what.c_str());
   std::fflush(stderr);
   std::abort();
-}
-
-LRESULT ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  std::unique_lock lock(M().mutex);
-  Window* w = FindWindowLocked(window);
-  DialogData* data = w && w->dialog ? w->dialog.get() : nullptr;
-  if (!data) {
-    lock.unlock();
-    return DefWindowProcA(window, message, wParam, lParam);
-  }
-  if (data->kind == ControlClass::kTrackbar) {
-    auto clamp = [data](int value) {
-      return value < data->rangeMin   ? data->rangeMin
-             : value > data->rangeMax ? data->rangeMax
-                                      : value;
-    };
-    switch (message) {
-      case TBM_SETRANGE:
-        data->rangeMin = static_cast<int16_t>(LOWORD(lParam));
-        data->rangeMax = static_cast<int16_t>(HIWORD(lParam));
-        if (data->rangeMax < data->rangeMin) data->rangeMax = data->rangeMin;
-        data->position = clamp(data->position);
-        return 0;
-      case TBM_SETPOS:
-        data->position = clamp(static_cast<int>(lParam));
-        return 0;
-      case TBM_GETPOS:
-        return data->position;
-      case TBM_GETRANGEMIN:
-        return data->rangeMin;
-      case TBM_GETRANGEMAX:
-        return data->rangeMax;
-    }
-  } else if (data->kind == ControlClass::kComboBox) {
-    switch (message) {
-      case CB_ADDSTRING:
-        if (!lParam) return CB_ERR;
-        data->items.emplace_back(reinterpret_cast<LPCSTR>(lParam));
-        return static_cast<LRESULT>(data->items.size() - 1);
-      case CB_GETCOUNT:
-        return static_cast<LRESULT>(data->items.size());
-      case CB_GETCURSEL:
-        return data->selection;
-      case CB_RESETCONTENT:
-        data->items.clear();
-        data->selection = -1;
-        w->text.clear();
-        return 0;
-      case CB_SETCURSEL: {
-        auto index = static_cast<int>(static_cast<INT_PTR>(wParam));
-        if (index < 0 || static_cast<size_t>(index) >= data->items.size()) {
-          data->selection = -1;
-          w->text.clear();
-          return CB_ERR;
-        }
-        data->selection = index;
-        w->text = data->items[index];
-        return index;
-      }
-    }
-  }
-  lock.unlock();
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// The window procedure of every dialog: the dialog procedure first, then the platform's
-// default dialog handling (a close request cancels).
-LRESULT DialogWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  DLGPROC procedure = nullptr;
-  {
-    std::lock_guard lock(M().mutex);
-    DialogData* data = DialogLocked(window);
-    if (data && (data->initialised || message == WM_INITDIALOG)) procedure = data->procedure;
-  }
-  if (procedure) {
-    INT_PTR handled = procedure(window, message, wParam, lParam);
-    if (message == WM_INITDIALOG || handled) return handled;
-  }
-  switch (message) {
-    case WM_CLOSE:
-      SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(GetDlgItem(window, IDCANCEL)));
-      return 0;
-    case WM_INITDIALOG:
-      return TRUE;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
-  }
-}
-
-void RegisterDialogClasses() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    WNDCLASSA cls{};
-    cls.lpfnWndProc = DialogWindowProc;
-    cls.lpszClassName = kDialogClass;
-    RegisterClassA(&cls);
-    cls.lpfnWndProc = ControlProc;
-    for (ControlClass kind : {ControlClass::kButton, ControlClass::kEdit, ControlClass::kStatic,
-                              ControlClass::kTrackbar, ControlClass::kComboBox}) {
-      cls.lpszClassName = platform::ControlClassName(kind);
-      RegisterClassA(&cls);
-    }
-  });
 }
 
 // A template's dialog units are 16-bit values, as the platform's templates hold them; a wider
@@ -202,11 +92,7 @@ HWND Control(HWND dialog, int id, int templateId) {
 
 void Log(HWND dialog, std::string event) {
   std::lock_guard lock(M().mutex);
-  if (DialogData* data = DialogLocked(dialog)) LogDialogLocked(*data, std::move(event));
-}
-
-void Command(HWND dialog, int id, WORD notification, HWND control) {
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, notification), reinterpret_cast<LPARAM>(control));
+  LogDialogLocked(dialog, std::move(event));
 }
 
 // Carries out one scripted action in the dialog.
@@ -215,8 +101,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
     case DialogAction::kType: {
       HWND control = Control(dialog, action.id, templateId);
       Log(dialog, "type " + std::to_string(action.id) + " " + action.text);
-      SetWindowTextA(control, action.text.c_str());
-      Command(dialog, action.id, EN_CHANGE, control);
+      NoteUserText(control, action.text);
       break;
     }
     case DialogAction::kSlide: {
@@ -224,10 +109,7 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       SendMessageA(control, TBM_SETPOS, TRUE, action.value);
       auto position = static_cast<WORD>(SendMessageA(control, TBM_GETPOS, 0, 0));
       Log(dialog, "slide " + std::to_string(action.id) + " " + std::to_string(position));
-      SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, position),
-                   reinterpret_cast<LPARAM>(control));
-      SendMessageA(dialog, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
-                   reinterpret_cast<LPARAM>(control));
+      NoteUserSlideEnd(control);
       break;
     }
     case DialogAction::kPress: {
@@ -236,29 +118,19 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
         ScriptFault(templateId, "button " + std::to_string(action.id) + " is disabled");
       }
       Log(dialog, "press " + std::to_string(action.id));
-      Command(dialog, action.id, BN_CLICKED, control);
+      NoteUserCommand(dialog, action.id);
       break;
     }
     case DialogAction::kEnter: {
-      int id = IDOK;
-      {
-        std::lock_guard lock(M().mutex);
-        Window* w = FindWindowLocked(dialog);
-        for (HWND child : w ? w->children : std::vector<HWND>{}) {
-          Window* c = FindWindowLocked(child);
-          if (c && c->className == "Button" && (c->style & 0x0F) == BS_DEFPUSHBUTTON) {
-            id = c->id;
-            break;
-          }
-        }
-      }
+      int id = EnterButtonId(dialog, nullptr);
+      if (!id) ScriptFault(templateId, "the button Enter presses is disabled");
       Log(dialog, "enter " + std::to_string(id));
-      Command(dialog, id, BN_CLICKED, GetDlgItem(dialog, id));
+      NoteUserCommand(dialog, id);
       break;
     }
     case DialogAction::kEscape:
       Log(dialog, "escape");
-      Command(dialog, IDCANCEL, BN_CLICKED, GetDlgItem(dialog, IDCANCEL));
+      NoteUserCommand(dialog, IDCANCEL);
       break;
     case DialogAction::kCloseBox:
       if (!(GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU)) {
@@ -269,19 +141,18 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       break;
     case DialogAction::kSelect: {
       HWND control = Control(dialog, action.id, templateId);
-      if (SendMessageA(control, CB_SETCURSEL, action.value, 0) == CB_ERR) {
+      Log(dialog, "select " + std::to_string(action.id) + " " + std::to_string(action.value));
+      if (!NoteUserChoice(control, action.value)) {
         ScriptFault(templateId, "list " + std::to_string(action.id) + " has no item " +
                                     std::to_string(action.value));
       }
-      Log(dialog, "select " + std::to_string(action.id) + " " + std::to_string(action.value));
-      Command(dialog, action.id, CBN_SELCHANGE, control);
       break;
     }
     case DialogAction::kCapture: {
       std::lock_guard lock(M().mutex);
-      DialogData* data = DialogLocked(dialog);
-      if (data && data->record < S().dialogRecords.size()) {
-        S().dialogRecords[data->record].captured.push_back(SnapshotLocked(dialog));
+      DialogRun* run = RunLocked(dialog);
+      if (run && run->record < S().dialogRecords.size()) {
+        S().dialogRecords[run->record].captured.push_back(SnapshotLocked(dialog));
       }
       break;
     }
@@ -291,12 +162,6 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
     case DialogAction::kWaitUntil:
       break;
   }
-}
-
-bool Ended(HWND dialog) {
-  std::lock_guard lock(M().mutex);
-  DialogData* data = DialogLocked(dialog);
-  return !data || data->ended;
 }
 
 }  // namespace
@@ -311,18 +176,19 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
   int templateId;
   {
     std::lock_guard lock(M().mutex);
+    DialogRun* run = RunLocked(dialog);
     DialogData* data = DialogLocked(dialog);
-    if (!data || data->actions.empty()) return false;
-    action = data->actions.front();
+    if (!run || !data || run->actions.empty()) return false;
+    action = run->actions.front();
     templateId = data->templateId;
-    if (action.kind != DialogAction::kWaitUntil) data->actions.pop_front();
+    if (action.kind != DialogAction::kWaitUntil) run->actions.pop_front();
   }
   if (action.kind == DialogAction::kWaitUntil) {
     bool ready = !action.predicate || action.predicate();
     std::lock_guard lock(M().mutex);
-    DialogData* data = DialogLocked(dialog);
+    DialogRun* run = RunLocked(dialog);
     if (ready) {
-      if (data && !data->actions.empty()) data->actions.pop_front();
+      if (run && !run->actions.empty()) run->actions.pop_front();
     } else {
       *waiting = true;
       *label = action.text;
@@ -335,68 +201,37 @@ bool RunDialogScriptStep(HWND dialog, bool* waiting, std::string* label) {
 
 }  // namespace internal
 
-namespace {
-
-DialogAction Make(DialogAction::Kind kind) {
-  DialogAction action;
-  action.kind = kind;
-  return action;
-}
-
-}  // namespace
-
 DialogAction TypeText(int id, std::string text) {
-  DialogAction action = Make(DialogAction::kType);
-  action.id = id;
-  action.text = std::move(text);
-  return action;
+  return {.kind = DialogAction::kType, .id = id, .text = std::move(text)};
 }
-
 DialogAction MoveSlider(int id, int position) {
-  DialogAction action = Make(DialogAction::kSlide);
-  action.id = id;
-  action.value = position;
-  return action;
+  return {.kind = DialogAction::kSlide, .id = id, .value = position};
 }
-
 DialogAction PressButton(int id) {
-  DialogAction action = Make(DialogAction::kPress);
-  action.id = id;
-  return action;
+  return {.kind = DialogAction::kPress, .id = id};
 }
-
 DialogAction PressEnter() {
-  return Make(DialogAction::kEnter);
+  return {.kind = DialogAction::kEnter};
 }
 DialogAction PressEscape() {
-  return Make(DialogAction::kEscape);
+  return {.kind = DialogAction::kEscape};
 }
 DialogAction PressCloseBox() {
-  return Make(DialogAction::kCloseBox);
+  return {.kind = DialogAction::kCloseBox};
 }
-
 DialogAction SelectItem(int id, int index) {
-  DialogAction action = Make(DialogAction::kSelect);
-  action.id = id;
-  action.value = index;
-  return action;
+  return {.kind = DialogAction::kSelect, .id = id, .value = index};
 }
-
 DialogAction WaitUntil(std::function<bool()> predicate, std::string label) {
-  DialogAction action = Make(DialogAction::kWaitUntil);
-  action.predicate = std::move(predicate);
-  action.text = std::move(label);
-  return action;
+  return {.kind = DialogAction::kWaitUntil,
+          .text = std::move(label),
+          .predicate = std::move(predicate)};
 }
-
 DialogAction CaptureDialog() {
-  return Make(DialogAction::kCapture);
+  return {.kind = DialogAction::kCapture};
 }
-
 DialogAction CallInDialog(std::function<void(HWND)> call) {
-  DialogAction action = Make(DialogAction::kCall);
-  action.call = std::move(call);
-  return action;
+  return {.kind = DialogAction::kCall, .call = std::move(call)};
 }
 
 void ScriptDialog(int templateId, std::vector<DialogAction> actions) {
@@ -450,155 +285,75 @@ int DialogSnapshot::Position(int id) const {
 
 }  // namespace headless
 
-INT_PTR DialogBoxIndirectParamA(HINSTANCE instance, const platform::DialogTemplate* dialog,
-                                HWND owner, DLGPROC procedure, LPARAM initParam) {
-  if (!dialog) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (owner && !IsWindow(owner)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
-  RegisterDialogClasses();
-  DWORD style = (dialog->style | WS_POPUP) & ~(WS_VISIBLE | WS_CHILD);
-  int width = UnitsToX(dialog->cx), height = UnitsToY(dialog->cy);
-  // The outer size holds the client area inside the frame and the caption bar.
-  RECT client{};
-  {
-    std::lock_guard lock(M().mutex);
-    Window probe;
-    probe.style = style;
-    probe.exStyle = (dialog->style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0;
-    probe.rect = {0, 0, width, height};
-    client = ClientAreaLocked(probe);
-  }
-  int outerWidth = width + (width - (client.right - client.left));
-  int outerHeight = height + (height - (client.bottom - client.top));
-  int x = UnitsToX(dialog->x), y = UnitsToY(dialog->y);
-  if (dialog->style & DS_CENTER) {
-    x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) / 2;
-    y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) / 2;
-  } else if (owner) {
-    RECT ownerRect;
-    GetWindowRect(owner, &ownerRect);
-    x += ownerRect.left;
-    y += ownerRect.top;
-  }
-  HWND window = CreateWindowExA((dialog->style & DS_MODALFRAME) ? WS_EX_DLGMODALFRAME : 0,
-                                kDialogClass, dialog->caption.c_str(), style, x, y, outerWidth,
-                                outerHeight, owner, nullptr, instance, nullptr);
-  if (!window) return -1;
-  auto data = std::make_shared<DialogData>();
-  data->isDialog = true;
-  data->procedure = procedure;
-  data->templateId = dialog->id;
-  HWND firstTabStop = nullptr;
-  for (const platform::ControlTemplate& control : dialog->controls) {
-    HWND child = CreateWindowExA(
-        0, platform::ControlClassName(control.controlClass), control.text.c_str(),
-        control.style | WS_CHILD, UnitsToX(control.x), UnitsToY(control.y), UnitsToX(control.cx),
-        UnitsToY(control.cy), window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
-        instance, nullptr);
-    if (!child) {
-      DestroyWindow(window);
-      return -1;
-    }
-    auto controlData = std::make_shared<DialogData>();
-    controlData->kind = control.controlClass;
-    if (control.controlClass == ControlClass::kComboBox) {
-      SetWindowTextA(child, "");
-    }
-    std::lock_guard lock(M().mutex);
-    Window* c = FindWindowLocked(child);
-    c->dialog = controlData;
-    c->id = control.id;
-    if (!firstTabStop && (control.style & WS_TABSTOP)) firstTabStop = child;
-  }
-  std::string what = "the modal loop of dialog " + std::to_string(dialog->id);
-  {
-    std::lock_guard lock(M().mutex);
-    Window* w = FindWindowLocked(window);
-    w->dialog = data;
-    DialogRecord record;
-    record.templateId = dialog->id;
-    record.caption = dialog->caption;
-    record.dialog = window;
-    record.owner = owner;
-    record.thread = std::this_thread::get_id();
-    record.opened = Now();
-    data->record = S().dialogRecords.size();
-    S().dialogRecords.push_back(std::move(record));
-    auto& scripts = S().dialogScripts;
-    for (auto it = scripts.begin(); it != scripts.end(); ++it) {
-      if (it->byCaption ? it->caption == dialog->caption : it->templateId == dialog->id) {
-        data->actions.assign(it->actions.begin(), it->actions.end());
-        scripts.erase(it);
-        break;
-      }
-    }
-    data->initialised = true;
-  }
-  bool ownerWasEnabled = owner && IsWindowEnabled(owner);
-  if (ownerWasEnabled) EnableWindow(owner, FALSE);
-  LRESULT focus =
-      SendMessageA(window, WM_INITDIALOG, reinterpret_cast<WPARAM>(firstTabStop), initParam);
-  {
-    std::lock_guard lock(M().mutex);
-    LogDialogLocked(*data, "init " + std::to_string(focus));
-    if (focus && firstTabStop) {
-      if (Window* c = FindWindowLocked(firstTabStop)) {
-        data->focus = c->id;
-        LogDialogLocked(*data, "focus " + std::to_string(c->id));
-      }
+namespace window_system::display {
+
+RECT DialogTemplatePixels(const platform::DialogTemplate& dialog,
+                          const platform::ControlTemplate* control) {
+  int x = control ? control->x : dialog.x, y = control ? control->y : dialog.y;
+  int cx = control ? control->cx : dialog.cx, cy = control ? control->cy : dialog.cy;
+  return {UnitsToX(x), UnitsToY(y), UnitsToX(x) + UnitsToX(cx), UnitsToY(y) + UnitsToY(cy)};
+}
+
+// The dialog's record starts, and the first script waiting for it becomes its own.
+void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
+  std::lock_guard lock(M().mutex);
+  DialogRecord record;
+  record.templateId = dialog.id;
+  record.caption = dialog.caption;
+  record.dialog = window;
+  if (Window* w = FindWindowLocked(window)) record.owner = w->parent;
+  record.thread = std::this_thread::get_id();
+  record.opened = Now();
+  DialogRun& run = S().dialogRuns[window];
+  run = DialogRun{};
+  run.record = S().dialogRecords.size();
+  S().dialogRecords.push_back(std::move(record));
+  auto& scripts = S().dialogScripts;
+  for (auto it = scripts.begin(); it != scripts.end(); ++it) {
+    if (it->byCaption ? it->caption == dialog.caption : it->templateId == dialog.id) {
+      run.actions.assign(it->actions.begin(), it->actions.end());
+      scripts.erase(it);
+      break;
     }
   }
-  if (!Ended(window)) ShowWindow(window, SW_SHOW);
+}
+
+// The loop takes the thread's messages and, when there are none, the dialog's script; the
+// record keeps what the dialog showed at its start and its end.
+void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
+  std::string what = "the modal loop of dialog ";
   {
     std::lock_guard lock(M().mutex);
-    S().dialogRecords[data->record].initial = SnapshotLocked(window);
+    if (DialogData* data = DialogLocked(window)) {
+      what += std::to_string(data->templateId);
+      LogDialogLocked(window, "init " + std::to_string(data->initAnswer));
+      if (data->focus) LogDialogLocked(window, "focus " + std::to_string(data->focus));
+    }
+  }
+  if (!ended()) ShowWindow(window, SW_SHOW);
+  {
+    std::lock_guard lock(M().mutex);
+    if (DialogRun* run = RunLocked(window)) {
+      S().dialogRecords[run->record].initial = SnapshotLocked(window);
+    }
   }
   LoopContext context;
   context.dialog = window;
-  context.done = [window] { return Ended(window); };
+  context.done = ended;
   context.what = what.c_str();
-  MSG message;
-  while (!Ended(window) && NextMessage(&message, nullptr, 0, 0, context)) {
-    if (message.message == WM_QUIT) {
-      // The dialog ends and the quit message stays for the outer loop.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      break;
-    }
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
+  RunLoop(context);  // a WM_QUIT ends the dialog and stays for the outer loop
+  std::lock_guard lock(M().mutex);
+  DialogRun* run = RunLocked(window);
+  if (!run) return;
+  DialogRecord& record = S().dialogRecords[run->record];
+  if (DialogData* data = DialogLocked(window); data && data->ended) {
+    LogDialogLocked(window, "end " + std::to_string(data->result));
+    record.ended = true;
+    record.result = data->result;
   }
-  INT_PTR result;
-  {
-    std::lock_guard lock(M().mutex);
-    DialogRecord& record = S().dialogRecords[data->record];
-    record.final = SnapshotLocked(window);
-    record.ended = data->ended;
-    record.result = result = data->ended ? data->result : 0;
-    record.unusedActions = data->actions.size();
-  }
-  if (IsWindow(window)) DestroyWindow(window);
-  if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
-  return result;
+  record.final = SnapshotLocked(window);
+  record.unusedActions = run->actions.size();
+  S().dialogRuns.erase(window);
 }
 
-BOOL EndDialog(HWND dialog, INT_PTR result) {
-  {
-    std::lock_guard lock(M().mutex);
-    DialogData* data = DialogLocked(dialog);
-    if (!data) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return FALSE;
-    }
-    data->ended = true;
-    data->result = result;
-    LogDialogLocked(*data, "end " + std::to_string(result));
-    WakeAllLocked();
-  }
-  ShowWindow(dialog, SW_HIDE);
-  return TRUE;
-}
+}  // namespace window_system::display

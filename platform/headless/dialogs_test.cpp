@@ -166,39 +166,17 @@ TEST(DialogsDeathTest, ScriptMistakesStopTheProcessWithAClearMessage) {
         DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
       },
       "the dialog has no control 99");
+  // Enter presses nothing when the default button is disabled, as for a user.
+  EXPECT_DEATH(
+      {
+        headless::ScriptDialog(
+            77, {headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
+                 headless::PressEnter()});
+        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
+      },
+      "dialog 77: the button Enter presses is disabled");
   EXPECT_DEATH(DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0),
                "the modal loop of dialog 77 has nothing to do");
-}
-
-TEST(Dialogs, SlidersAndListsFollowThePlatformsRules) {
-  platform::DialogTemplate dialog = Form();
-  headless::ScriptDialog(
-      77, {headless::CallInDialog([](HWND d) {
-             HWND slider = GetDlgItem(d, 12);
-             SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(10, 50));
-             EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 10);
-             EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 50);
-             EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 15);
-             SendMessageA(slider, TBM_SETPOS, TRUE, 3);
-             EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 10);
-             SendMessageA(slider, TBM_SETPOS, TRUE, 40);
-             SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(0, 30));
-             EXPECT_EQ(SendMessageA(slider, TBM_GETPOS, 0, 0), 30);  // clamped to the new range
-             EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCOUNT, 0, 0), 3);
-             EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_SETCURSEL, 3, 0), CB_ERR);
-             EXPECT_EQ(SendDlgItemMessageA(d, 13, CB_GETCURSEL, 0, 0), CB_ERR);
-             char text[8] = "x";
-             EXPECT_EQ(GetDlgItemTextA(d, 13, text, sizeof text), 0u);
-             EXPECT_EQ(GetDlgItemTextA(d, 99, text, sizeof text), 0u);
-             EXPECT_EQ(text[0], '\0');
-             SetDlgItemTextA(d, 10, "abcdefghij");
-             EXPECT_EQ(GetDlgItemTextA(d, 10, text, sizeof text), 7u);  // cut, terminated
-             EXPECT_STREQ(text, "abcdefg");
-             EXPECT_EQ(SendDlgItemMessageA(d, 99, TBM_GETPOS, 0, 0), 0);
-           }),
-           headless::PressButton(7)});
-  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0), 5);
-  EXPECT_EQ(form.choice, CB_ERR);
 }
 
 INT_PTR QuietProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {

@@ -1,8 +1,6 @@
 // The headless display: it shows nothing, so every thread changes the model directly, the
 // screen is 1024 x 768 and the clock is the virtual one. Tests read what was shown from the
 // model's record, the surfaces and the logs of this driver.
-#include <algorithm>
-
 #include "platform/headless/state.h"
 
 namespace window_system::display {
@@ -25,16 +23,12 @@ bool RunOnThreadOf(HWND window, const std::function<void()>& call) {
     return true;
   }
   bool ran = false;
-  RunOnWindowThread(window, [&] {
+  SendToWindowThread(window, [&] {
     call();
     ran = true;
     return LRESULT{0};
   });
   return ran;
-}
-
-void ThreadOwnsWindowsLocked() {
-  OwnQueueLocked();
 }
 
 std::shared_ptr<Peer> NewPeer() {
@@ -45,17 +39,7 @@ void ShowWindowState(HWND) {}
 
 void DropPeer(HWND) {}
 
-void ForgetWindow(HWND window) {
-  std::lock_guard lock(M().mutex);
-  auto& timers = S().timers;
-  timers.erase(std::remove_if(timers.begin(), timers.end(),
-                              [&](const Timer& t) { return t.window == window; }),
-               timers.end());
-}
-
-void WakeLocked() {
-  WakeAllLocked();
-}
+void ForgetWindow(HWND) {}
 
 void ShowSurface(HWND) {}
 

@@ -115,10 +115,10 @@ struct DialogAction {
   };
   Kind kind = kCall;
   int id = 0;
-  std::string text;
+  std::string text{};
   int value = 0;
-  std::function<bool()> predicate;
-  std::function<void(HWND)> call;
+  std::function<bool()> predicate{};
+  std::function<void(HWND)> call{};
 };
 
 DialogAction TypeText(int id, std::string text);

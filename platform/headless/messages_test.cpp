@@ -1,5 +1,5 @@
-// Messages of the headless backend: posting and the loop, sends across threads, timers on
-// the virtual clock, scripted input and pumping.
+// Messages on the headless display: timers on the virtual clock, scripted input, sends
+// between threads that own windows, and pumping.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -67,26 +67,6 @@ int Loop() {
   return static_cast<int>(message.wParam);
 }
 
-TEST(Messages, PostedMessagesComeInOrderAndTheQuitMessageLast) {
-  HWND window = MakeWindow();
-  PostMessageA(window, WM_USER, 1, 0);
-  PostQuitMessage(3);
-  PostMessageA(window, WM_USER, 2, 0);
-  MSG message;
-  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
-  EXPECT_EQ(message.wParam, 1u);
-  EXPECT_EQ(DispatchMessageA(&message), 2);
-  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
-  EXPECT_EQ(message.wParam, 2u);
-  ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
-  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
-  EXPECT_EQ(message.wParam, 3u);
-  // A bad window filter is an error.
-  HWND stale = MakeWindow();
-  DestroyWindow(stale);
-  EXPECT_EQ(GetMessageA(&message, stale, 0, 0), -1);
-}
-
 TEST(Messages, ScriptedInputRunsWhenTheQueueIsEmpty) {
   HWND window = MakeWindow();
   headless::ScriptCommand(window, 40001);
@@ -124,22 +104,6 @@ TEST(Messages, TimersFireOnTheVirtualClock) {
       {WM_COMMAND, 999}, {WM_TIMER, 1000}, {WM_TIMER, 3500}, {WM_CLOSE, 8500}};
   EXPECT_EQ(got, expected);
   EXPECT_FALSE(KillTimer(window, 9));
-}
-
-TEST(Messages, SendsFromAnotherThreadRunOnTheWindowThreadWhileTheCallerWaits) {
-  HWND window = MakeWindow();
-  std::atomic<LRESULT> answer{0};
-  std::atomic<bool> finished{false};
-  std::thread sender([&] {
-    answer = SendMessageA(window, WM_USER, 21, 0);
-    finished = true;
-    headless::Wake();
-  });
-  EXPECT_TRUE(headless::PumpUntil([&] { return finished.load(); }));
-  sender.join();
-  EXPECT_EQ(answer.load(), 42);
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].thread, std::this_thread::get_id());
 }
 
 TEST(Messages, AScriptedWaitIsWokenByTheEndOfAThread) {
@@ -190,42 +154,6 @@ TEST(Messages, SendingToAWindowWhoseThreadEndedGivesZero) {
   std::thread creator([&] { orphan = MakeWindow(); });
   creator.join();
   EXPECT_EQ(SendMessageA(orphan, WM_USER, 1, 0), 0);
-}
-
-TEST(Messages, WaitingForAThreadCarriesOutWhatItSendsMeanwhile) {
-  HWND window = MakeWindow();
-  static HWND target;
-  static std::atomic<LRESULT> answer{0};
-  target = window;
-  PostMessageA(window, WM_USER, 3, 0);  // posted messages stay queued during the wait
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID) -> DWORD {
-        answer = SendMessageA(target, WM_USER, 8, 0);
-        return 0;
-      },
-      nullptr, 0, nullptr);
-  int wakes = 0;
-  for (;;) {
-    DWORD state = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (state == WAIT_OBJECT_0) break;
-    ASSERT_EQ(state, WAIT_OBJECT_0 + 1);
-    ++wakes;
-    MSG message;
-    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));  // the posted one
-    EXPECT_EQ(message.wParam, 3u);
-  }
-  EXPECT_EQ(wakes, 1);
-  EXPECT_EQ(answer.load(), 16);
-  ASSERT_EQ(seen.size(), 1u);  // only the sent message was carried out
-  EXPECT_EQ(seen[0].wParam, 8u);
-  MSG message;
-  ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(message.wParam, 3u);
-  EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_OBJECT_0);
-  CloseHandle(thread);
-  EXPECT_EQ(MsgWaitForMultipleObjects(1, &thread, FALSE, 0, QS_SENDMESSAGE), WAIT_FAILED);
 }
 
 TEST(Messages, PumpUntilGivesUpAfterTheWaitLimit) {

@@ -52,9 +52,6 @@ bool RunOnThreadOf(HWND, const std::function<void()>& call) {
   return RunOnWindowThread(call);
 }
 
-// Each thread's queue is made when it is first used.
-void ThreadOwnsWindowsLocked() {}
-
 std::shared_ptr<Peer> NewPeer() {
   return std::make_shared<Peer>();
 }
@@ -67,21 +64,10 @@ void DropPeer(HWND window) {
   DropWidgets(window);
 }
 
-void ForgetWindow(HWND window) {
-  std::vector<UINT_PTR> timers;
-  {
-    std::lock_guard lock(M().mutex);
-    for (const Timer& timer : S().timers) {
-      if (timer.window == window) timers.push_back(timer.id);
-    }
-    // Menu bars whose widgets went with their window.
-    std::erase_if(S().menuBars, [](const auto& entry) { return entry.second.isNull(); });
-  }
-  for (UINT_PTR id : timers) KillTimer(window, id);
-}
-
-void WakeLocked() {
-  WakeWindowThread();
+// Menu bars whose widgets went with their window.
+void ForgetWindow(HWND) {
+  std::lock_guard lock(M().mutex);
+  std::erase_if(S().menuBars, [](const auto& entry) { return entry.second.isNull(); });
 }
 
 // Any thread may report new pixels; the window thread repaints the client widget when it

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,7 +89,8 @@ platform::DialogTemplate CredentialsTemplate() {
 
 // What the dialog procedure heard, and how it answers.
 struct Heard {
-  std::vector<int> commands;
+  std::vector<int> commands;                      // buttons pressed
+  std::vector<int> changes;                       // EN_CHANGE, by control
   std::vector<std::pair<WORD, LRESULT>> scrolls;  // code, slider position at that moment
   bool endOnCancel = true;
 };
@@ -102,6 +104,10 @@ INT_PTR CredentialsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
       return TRUE;
     case WM_COMMAND: {
       int id = LOWORD(wParam);
+      if (HIWORD(wParam) == EN_CHANGE) {
+        heard.changes.push_back(id);
+        return TRUE;
+      }
       heard.commands.push_back(id);
       if (id == IDOK || (id == IDCANCEL && heard.endOnCancel)) EndDialog(dialog, id * 10);
       return TRUE;
@@ -195,6 +201,10 @@ TEST(QtDialogs, TheTemplateBecomesControlsAtTheirPlaces) {
   EXPECT_TRUE(checked);
   EXPECT_EQ(result, 10);
   EXPECT_EQ(heard.commands, std::vector<int>{IDOK});
+  // Each typed character changed its field, as the dialog heard.
+  std::vector<int> changes(4, 1000);
+  changes.insert(changes.end(), 6, 1001);
+  EXPECT_EQ(heard.changes, changes);
 }
 
 TEST(QtDialogs, EscapeAndTheCloseBoxGiveCancel) {
@@ -230,6 +240,60 @@ TEST(QtDialogs, MovingASliderTellsTheDialogTheNewPosition) {
   ASSERT_EQ(heard.scrolls.size(), 2u);
   EXPECT_EQ(heard.scrolls[0], (std::pair<WORD, LRESULT>{1 /* TB_LINEDOWN */, 16}));
   EXPECT_EQ(heard.scrolls[1], (std::pair<WORD, LRESULT>{6 /* TB_TOP */, 5}));
+}
+
+// What a dialog with a drop-down list heard of the user's choices.
+struct Chosen {
+  std::vector<std::pair<int, WORD>> commands;  // id, notification
+  LRESULT selection = -2;
+  std::string text;
+};
+Chosen chosen;
+
+INT_PTR ListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) {
+    for (const char* item : {"160 x 120", "320 x 240", "640 x 480"}) {
+      SendDlgItemMessageA(dialog, 1010, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendDlgItemMessageA(dialog, 1010, CB_SETCURSEL, 0, 0);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  chosen.commands.emplace_back(LOWORD(wParam), HIWORD(wParam));
+  if (HIWORD(wParam) == CBN_SELCHANGE) {
+    chosen.selection = SendDlgItemMessageA(dialog, 1010, CB_GETCURSEL, 0, 0);
+    char text[32];
+    GetDlgItemTextA(dialog, 1010, text, sizeof text);
+    chosen.text = text;
+  }
+  if (LOWORD(wParam) == IDOK) EndDialog(dialog, 1);
+  return TRUE;
+}
+
+TEST(QtDialogs, ChoosingAnItemTellsTheDialogAndTheListShowsWhatTheProgramKeeps) {
+  platform::DialogTemplate t = CredentialsTemplate();
+  t.controls.push_back({ControlClass::kComboBox, 1010, "",
+                        WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWNLIST, 32, 110, 120, 60});
+  chosen = Chosen{};
+  qtbackend::SetModalHook([](QWidget*, HWND dialog) {
+    auto* list = Control<QComboBox>(dialog, 1010);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->count(), 3);
+    EXPECT_EQ(list->currentText(), "160 x 120");
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentText(), "320 x 240");
+    // The program empties the list: the widget follows.
+    SendDlgItemMessageA(dialog, 1010, CB_RESETCONTENT, 0, 0);
+    EXPECT_EQ(list->count(), 0);
+    Control<QPushButton>(dialog, IDOK)->click();
+  });
+  EXPECT_EQ(DialogBoxIndirectParamA(nullptr, &t, nullptr, ListProc, 0), 1);
+  qtbackend::SetModalHook(nullptr);
+  EXPECT_EQ(chosen.commands,
+            (std::vector<std::pair<int, WORD>>{{1010, CBN_SELCHANGE}, {IDOK, BN_CLICKED}}));
+  EXPECT_EQ(chosen.selection, 1);
+  EXPECT_EQ(chosen.text, "320 x 240");
 }
 
 LRESULT OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -272,26 +272,6 @@ TEST(QtWindows, AWindowWhoseBorderSizesItIsResizable) {
   DestroyWindow(frame);
 }
 
-TEST(QtWindows, TimersPostTheirMessages) {
-  RegisterClasses();
-  HWND frame = CreateWindowExA(0, "qtFrame", "", WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr,
-                               nullptr, nullptr);
-  ASSERT_EQ(SetTimer(frame, 3, 10, nullptr), 1u);
-  MSG message;
-  do {
-    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
-  } while (message.message != WM_TIMER);
-  EXPECT_EQ(message.hwnd, frame);
-  EXPECT_EQ(message.wParam, 3u);
-  EXPECT_TRUE(KillTimer(frame, 3));
-  EXPECT_FALSE(KillTimer(frame, 3));
-  // Another thread cannot set a timer for the window.
-  UINT_PTR other = 1;
-  std::thread([&] { other = SetTimer(frame, 4, 10, nullptr); }).join();
-  EXPECT_EQ(other, 0u);
-  DestroyWindow(frame);
-}
-
 TEST(QtWindows, OtherThreadsWorkThroughTheWindowThread) {
   RegisterClasses();
   HWND frame = CreateWindowExA(0, "qtFrame", "", WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr,

@@ -395,12 +395,7 @@ void SyncWidget(HWND handle) {
   int width = copy.rect.right - copy.rect.left, height = copy.rect.bottom - copy.rect.top;
 
   if (control) {
-    if (!peer.outer) return;
-    peer.outer->setGeometry(copy.rect.left, copy.rect.top, width, height);
-    peer.outer->setEnabled(!(copy.style & WS_DISABLED));
-    if (peer.outer->isVisibleTo(peer.outer->parentWidget()) != visible)
-      peer.outer->setVisible(visible);
-    ApplyControlText(handle, copy.text);
+    SyncControl(handle);
     return;
   }
 

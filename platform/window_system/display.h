@@ -5,12 +5,26 @@
 // Unless a call says otherwise, it is made without the model's lock held.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
+#include "platform/resources.h"
 #include "platform/types.h"
 #include "platform/window_system/record.h"
+
+namespace window_system {
+
+struct ThreadQueue;
+struct LoopContext;
+struct WaitProgress;
+// A moment on the real clock until which a wait may last.
+using Deadline = std::chrono::steady_clock::time_point;
+
+}  // namespace window_system
 
 namespace window_system::display {
 
@@ -32,33 +46,59 @@ bool RunOnThreadOf(HWND window, const std::function<void()>& call);
 
 // ---- Peers ----------------------------------------------------------------------------------
 
-// The calling thread is about to own a window: the driver readies what the thread needs
-// (its message queue). Called under the model's lock.
-void ThreadOwnsWindowsLocked();
 // Creates the peer of a newly created window, before its first message (null when the
 // driver keeps none). Called under the model's lock; it must not touch native objects yet.
 std::shared_ptr<Peer> NewPeer();
-// The window's state changed (visibility, geometry, enabled state, text, minimised): the
+// The window's state changed (visibility, geometry, enabled state, text, minimised, and for
+// a dialog's control its slider position and range or its list's items and selection): the
 // peer follows, creating its native objects when missing. Display thread only.
 void ShowWindowState(HWND window);
 // The window is being destroyed: its native objects go. Display thread only.
 void DropPeer(HWND window);
-// The window is gone from the model: the driver forgets what it kept for it (its timers).
+// The window is gone from the model: the driver forgets what it kept for it.
 void ForgetWindow(HWND window);
-// Something a waiting loop may look for changed (a window to paint, a window gone): every
-// loop looks again. Called under the model's lock.
-void WakeLocked();
 // The window's surface has new pixels: its peer shows them. Any thread.
 void ShowSurface(HWND window);
 // A menu item's or pop-up's greyed state changed: the menu bar shows it. Any thread.
 void ShowMenuState(HMENU menu);
 
-// ---- Messages ---------------------------------------------------------------------------
+// ---- Waiting ------------------------------------------------------------------------------
 
-// GetMessageA's wait: the next message for the calling thread that passes the filters, or
-// WM_QUIT. Messages sent by other threads are carried out meanwhile; the display waits for
-// the next event when there is nothing yet.
-void NextMessage(MSG* message, HWND filterWindow, UINT filterMin, UINT filterMax);
+// The queue of `thread` was woken (a message posted or sent to it, a wake-up of every
+// thread): a driver whose display waits for that thread ends the wait, and has the thread
+// carry out the messages sent to it even while it is inside one of the display's own loops.
+// Called under the model's lock.
+void WakeThreadLocked(std::thread::id thread);
+// On a thread whose waits are the display's own (the thread of a display that must handle
+// its events there): handles the display's events until at least one came (a wake-up is
+// one) or `deadline` passed (a deadline already passed handles only the pending ones), with
+// `lock` (the model's) released meanwhile, and gives true. Elsewhere gives false at once and
+// the model waits on the queue itself.
+bool AwaitDisplayLocked(std::unique_lock<std::mutex>& lock, Deadline deadline);
+// A message loop of the calling thread found nothing to take (`seen`: its queue's wake-ups
+// then; `timerDue`: when its next timer is due on the display's clock, UINT64_MAX for none):
+// the driver waits for the next event or makes one happen (a step of a test's script, an
+// idle hook). False ends the loop: the driver gave up. Called and returns with `lock` held.
+bool IdleLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue, uint64_t seen,
+                const LoopContext& context, WaitProgress& progress, uint64_t timerDue);
+
+// ---- Dialogs ------------------------------------------------------------------------------
+
+// Where the display puts a dialog built from `dialog`, in pixels: for a control of the
+// template, its rectangle in the dialog's client area; for none, the dialog's position
+// (from its owner's client area) and its client size. Dialog units follow the display's
+// dialog font. Dialog thread only.
+RECT DialogTemplatePixels(const platform::DialogTemplate& dialog,
+                          const platform::ControlTemplate* control);
+// The model built a modal dialog and its controls from `dialog`; WM_INITDIALOG comes next.
+// The driver readies what it shows or records of the dialog. Dialog thread only.
+void DialogBuilt(HWND window, const platform::DialogTemplate& dialog);
+// The dialog answered WM_INITDIALOG (the model keeps the answer and the control given the
+// focus): the driver shows it unless it already ended and runs its modal loop, carrying out
+// the thread's messages (and those sent by other threads) until `ended` gives true or a
+// WM_QUIT arrives, which stays queued for the outer loop. The model destroys the dialog next.
+// Dialog thread only.
+void RunDialogLoop(HWND window, const std::function<bool()>& ended);
 
 // ---- Boxes and tones ----------------------------------------------------------------------
 

@@ -218,7 +218,7 @@ bool SetVisible(HWND handle, bool visible) {
       window->style &= ~WS_VISIBLE;
       LogEventLocked(WindowEventKind::kHidden, *window);
     }
-    display::WakeLocked();
+    WakeAllLocked();
   }
   display::ShowWindowState(handle);
   return was;
@@ -276,12 +276,13 @@ void DestroyTree(HWND handle) {
       siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
     }
     if (window->menu) DestroyMenuLocked(window->menu);
+    std::erase_if(M().timers, [&](const Timer& timer) { return timer.window == handle; });
     gone = M().windows.Remove(handle);
   }
   display::ForgetWindow(handle);
   platform::DropWindowSurface(handle);
   std::lock_guard lock(M().mutex);
-  display::WakeLocked();
+  WakeAllLocked();
 }
 
 // Under the lock: moves the window to `r`; tells whether it moved and whether it changed
@@ -336,7 +337,7 @@ void NoteUserGeometry(HWND handle, int x, int y, int width, int height) {
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     PlaceLocked(*window, {x, y, x + width, y + height}, &moved, &sized, &origin, &size);
-    if (moved || sized) display::WakeLocked();
+    if (moved || sized) WakeAllLocked();
   }
   if (sized) {
     display::ShowWindowState(handle);
@@ -469,7 +470,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     handle = M().windows.Add<HWND>(std::move(window));
     M().windows.Find(handle)->handle = handle;
     if (Window* p = FindWindowLocked(parent)) p->children.push_back(handle);
-    display::ThreadOwnsWindowsLocked();
+    OwnQueueLocked();
   }
   if (!menuName.empty()) {
     HMENU classMenu = LoadMenuA(instance, menuName.c_str());
@@ -652,7 +653,7 @@ BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
     window->needsPaint = true;
     if (erase) window->needsErase = true;
   }
-  display::WakeLocked();
+  WakeAllLocked();
   return TRUE;
 }
 
