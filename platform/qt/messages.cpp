@@ -42,15 +42,6 @@ bool OnWindowThread() {
   return true;
 }
 
-void WakeWindowThread() {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return;
-  // A queued call carries out what other threads sent to the window thread; it also ends the
-  // window thread's wait in any Qt event loop.
-  QMetaObject::invokeMethod(
-      app, [] { RunSentMessages(); }, Qt::QueuedConnection);
-}
-
 bool RunOnWindowThread(const std::function<void()>& call) {
   if (OnWindowThread()) {
     call();
@@ -106,8 +97,13 @@ namespace window_system::display {
 
 using namespace qtbackend::internal;
 
+// The window thread waits in Qt's event processing: a queued call ends the wait in any Qt
+// event loop and carries out what other threads sent to it.
 void WakeThreadLocked(std::thread::id thread) {
-  if (thread == qtbackend::windowThread.load()) WakeWindowThread();
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || thread != qtbackend::windowThread.load()) return;
+  QMetaObject::invokeMethod(
+      app, [] { RunSentMessages(); }, Qt::QueuedConnection);
 }
 
 bool AwaitDisplayLocked(std::unique_lock<std::mutex>& lock, Deadline deadline) {

@@ -47,8 +47,6 @@ bool OnWindowThread();
 // a modal loop or handles Qt events. Gives false (without running it) when there is no
 // QApplication.
 bool RunOnWindowThread(const std::function<void()>& call);
-// Wakes the window thread's loops (from any thread); it carries out what was sent to it.
-void WakeWindowThread();
 
 // Runs a modal loop on the window thread until `done` gives true, dispatching the thread's
 // messages meanwhile; `shown` is the box or dialog being shown (for the modal hook). A
