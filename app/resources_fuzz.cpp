@@ -21,6 +21,7 @@
 #include "platform/headless/headless.h"
 #include "platform/sockets_testing.h"
 #include "platform/window.h"
+#include "platform/window_system/model.h"
 
 namespace {
 
@@ -162,7 +163,13 @@ headless::DialogAction ConsumeAction(FuzzedDataProvider& input) {
         }
       });
     case 3:
-      return headless::PressEnter();
+      // Enter as the keyboard presses it: on a disabled default button it does nothing, where
+      // a scripted Enter would stop the run as a mistake in the script.
+      return headless::CallInDialog([](HWND dialog) {
+        if (int id = window_system::EnterButtonId(dialog, nullptr)) {
+          window_system::NoteUserCommand(dialog, id);
+        }
+      });
     case 4:
       return headless::PressEscape();
     default:
