@@ -11,7 +11,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
-#include <QWindowStateChangeEvent>
+#include <QRegion>
 
 #include "platform/gdi.h"
 #include "platform/qt/qt_backend.h"
@@ -41,6 +41,18 @@ bool StockBrushColour(HBRUSH brush, QColor* colour) {
   return false;
 }
 
+// Lines along the rectangle's edges: its top and left in `topLeft`, then its bottom and right
+// in `bottomRight`.
+void DrawEdges(QPainter& painter, const QRect& r, const QColor& topLeft,
+               const QColor& bottomRight) {
+  painter.setPen(topLeft);
+  painter.drawLine(r.topLeft(), r.topRight());
+  painter.drawLine(r.topLeft(), r.bottomLeft());
+  painter.setPen(bottomRight);
+  painter.drawLine(r.bottomLeft(), r.bottomRight());
+  painter.drawLine(r.topRight(), r.bottomRight());
+}
+
 // A window's client area: the window's surface from the top-left corner, and the class's
 // background where the surface does not reach (or before anything was painted).
 class ClientArea : public QWidget {
@@ -63,13 +75,8 @@ class ClientArea : public QWidget {
     QPainter painter(this);
     if (dialogFace_) {
       if (raisedEdge_) {
-        QRect r = rect().adjusted(0, 0, -1, -1);
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawLine(r.topLeft(), r.topRight());
-        painter.drawLine(r.topLeft(), r.bottomLeft());
-        painter.setPen(QColor(64, 64, 64));
-        painter.drawLine(r.bottomLeft(), r.bottomRight());
-        painter.drawLine(r.topRight(), r.bottomRight());
+        DrawEdges(painter, rect().adjusted(0, 0, -1, -1), QColor(255, 255, 255),
+                  QColor(64, 64, 64));
       }
       return;
     }
@@ -82,18 +89,16 @@ class ClientArea : public QWidget {
     StockBrushColour(brush, &background);
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
+    QRect surface;  // where the surface is shown
     if (platform::ReadWindowSurface(window_, &pixels, &width, &height) && width > 0 && height > 0) {
       for (uint32_t& pixel : pixels) pixel |= 0xFF000000u;
       QImage image(reinterpret_cast<const uchar*>(pixels.data()), width, height, width * 4,
                    QImage::Format_RGB32);
       painter.drawImage(0, 0, image);
-      if (width < this->width()) {
-        painter.fillRect(width, 0, this->width() - width, this->height(), background);
-      }
-      if (height < this->height())
-        painter.fillRect(0, height, width, this->height() - height, background);
-    } else {
-      painter.fillRect(rect(), background);
+      surface = image.rect();
+    }
+    for (const QRect& rest : QRegion(rect()).subtracted(surface)) {
+      painter.fillRect(rest, background);
     }
   }
 
@@ -137,19 +142,8 @@ class WindowWidget : public QWidget {
     QRect r = rect();
     if (frame_.thick) {
       painter.fillRect(r, face);
-      painter.setPen(face);
-      painter.drawLine(r.topLeft(), r.topRight());
-      painter.drawLine(r.topLeft(), r.bottomLeft());
-      painter.setPen(dark);
-      painter.drawLine(r.bottomLeft(), r.bottomRight());
-      painter.drawLine(r.topRight(), r.bottomRight());
-      QRect inner = r.adjusted(1, 1, -1, -1);
-      painter.setPen(light);
-      painter.drawLine(inner.topLeft(), inner.topRight());
-      painter.drawLine(inner.topLeft(), inner.bottomLeft());
-      painter.setPen(shadow);
-      painter.drawLine(inner.bottomLeft(), inner.bottomRight());
-      painter.drawLine(inner.topRight(), inner.bottomRight());
+      DrawEdges(painter, r, face, dark);
+      DrawEdges(painter, r.adjusted(1, 1, -1, -1), light, shadow);
     } else if (frame_.edgeX > 0 || frame_.edgeY > 0) {
       painter.setPen(Qt::black);
       painter.drawRect(r.adjusted(0, 0, -1, -1));
@@ -266,8 +260,13 @@ class DisabledWindowInput : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
-    const HWND window = ModelWindowOf(static_cast<QWidget*>(watched));
-    if (!window || TakesInput(window)) return false;
+    const HWND handle = ModelWindowOf(static_cast<QWidget*>(watched));
+    if (!handle) return false;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = FindWindowLocked(handle);
+      if (!window || TakesInputLocked(*window)) return false;
+    }
     event->ignore();  // a close request too: the window stays
     return true;
   }
@@ -306,15 +305,6 @@ class DisabledWindowInput : public QObject {
       if (w->isWindow() && w->windowType() != Qt::Popup) return nullptr;
     }
     return nullptr;
-  }
-
-  static bool TakesInput(HWND handle) {
-    std::lock_guard lock(M().mutex);
-    for (Window* w = FindWindowLocked(handle); w; w = FindWindowLocked(w->parent)) {
-      if (w->style & WS_DISABLED) return false;
-      if (!(w->style & WS_CHILD)) break;  // an owner's state does not matter
-    }
-    return true;
   }
 };
 
