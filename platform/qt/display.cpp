@@ -7,13 +7,13 @@
 #include <atomic>
 
 #include "platform/qt/qt_state.h"
-#include "platform/threads.h"
 
 namespace qtbackend::internal {
 
-State& S() {
-  static State* state = new State;
-  return *state;
+display::Peer PeerOf(HWND handle) {
+  std::lock_guard lock(M().mutex);
+  Window* window = FindWindowLocked(handle);
+  return window ? *window->peer : display::Peer{};
 }
 
 }  // namespace qtbackend::internal
@@ -36,6 +36,11 @@ void ReadScreenSize() {
   }
 }
 
+// Repaints the window's client widget from its surface. Window thread only.
+void RepaintClient(HWND window) {
+  if (QWidget* client = PeerOf(window).client) client->update();
+}
+
 }  // namespace
 
 // Windows are widgets, which Qt keeps on the thread of the QApplication.
@@ -56,19 +61,8 @@ std::shared_ptr<Peer> NewPeer() {
   return std::make_shared<Peer>();
 }
 
-void ShowWindowState(HWND window) {
-  SyncWidget(window);
-}
-
-void DropPeer(HWND window) {
-  DropWidgets(window);
-}
-
-// Menu bars whose widgets went with their window.
-void ForgetWindow(HWND) {
-  std::lock_guard lock(M().mutex);
-  std::erase_if(S().menuBars, [](const auto& entry) { return entry.second.isNull(); });
-}
+// Nothing is kept beside a window's peer, which goes with the window.
+void ForgetWindow(HWND) {}
 
 // Any thread may report new pixels; the window thread repaints the client widget when it
 // next handles Qt events.
@@ -81,11 +75,6 @@ void ShowSurface(HWND window) {
     QMetaObject::invokeMethod(
         app, [window] { RepaintClient(window); }, Qt::QueuedConnection);
   }
-}
-
-// The menu bar's widgets belong to the window thread.
-void ShowMenuState(HMENU menu) {
-  RunOnWindowThread([menu] { SyncMenuBar(menu); });
 }
 
 void ScreenSize(int* width, int* height) {

@@ -2,8 +2,8 @@
 // decorations come from the window manager (a window without a caption bar draws its own
 // border); a child window is a plain widget that draws its own border and caption bar. Each
 // has a client widget that shows the window's surface, and top-level windows a menu bar.
-// Nothing here decides a window's state: the model in qt_state.h does, and SyncWidget makes
-// the widgets follow it.
+// Nothing here decides a window's state: the model does, and ShowWindowState makes the
+// widgets follow it.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -308,12 +308,34 @@ class DisabledWindowInput : public QObject {
   }
 };
 
-QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
-  auto* bar = new QMenuBar(parent);
-  bar->setNativeMenuBar(false);
+// Under M().mutex: greys the bar's pop-ups and items as the menu's states say.
+void ShowMenuStatesLocked(QMenuBar* bar, const Menu& menu) {
+  QList<QAction*> popups = bar->actions();
+  for (int i = 0; i < popups.size() && i < static_cast<int>(menu.popups.size()); ++i) {
+    const MenuPopup& popup = menu.popups[static_cast<size_t>(i)];
+    popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
+    QMenu* qmenu = popups[i]->menu();
+    if (!qmenu) continue;
+    for (QAction* action : qmenu->actions()) {
+      if (action->isSeparator()) continue;
+      UINT id = action->data().toUInt();
+      for (const MenuItem& item : popup.items) {
+        if (!item.separator && item.id == id) {
+          action->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
+        }
+      }
+    }
+  }
+}
+
+// The window's menu bar made from its menu, or null when the menu is gone.
+QMenuBar* BuildMenuBar(HWND window, HMENU handle, QWidget* parent) {
   std::lock_guard lock(M().mutex);
   Menu* menu = M().menus.Find(handle);
-  if (!menu) return bar;
+  Window* owner = FindWindowLocked(window);
+  if (!menu || !owner) return nullptr;
+  auto* bar = new QMenuBar(parent);
+  bar->setNativeMenuBar(false);
   for (const MenuPopup& popup : menu->popups) {
     QMenu* qmenu = bar->addMenu(QString::fromStdString(popup.text));
     for (const MenuItem& item : popup.items) {
@@ -335,7 +357,8 @@ QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
       });
     }
   }
-  S().menuBars[handle] = bar;
+  ShowMenuStatesLocked(bar, *menu);
+  owner->peer->menuBar = bar;
   return bar;
 }
 
@@ -352,10 +375,16 @@ bool AskResizable(HWND handle) {
 
 }  // namespace
 
-void SyncWidget(HWND handle) {
+}  // namespace qtbackend::internal
+
+namespace window_system::display {
+
+using namespace qtbackend::internal;
+
+void ShowWindowState(HWND handle) {
   if (!OnWindowThread()) return;
   Window copy;
-  display::Peer peer;
+  Peer peer;
   QPointer<QWidget> parentClient;
   QPointer<QWidget> ownerWidget;
   RECT area;
@@ -364,11 +393,7 @@ void SyncWidget(HWND handle) {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
-    copy.style = window->style;
-    copy.exStyle = window->exStyle;
-    copy.text = window->text;
-    copy.rect = window->rect;
-    copy.menu = window->menu;
+    copy = *window;
     peer = *window->peer;
     area = ClientAreaLocked(*window);
     dialog = IsDialogLocked(*window);
@@ -378,16 +403,15 @@ void SyncWidget(HWND handle) {
       ownerWidget = parent->peer->outer;
     }
   }
+  if (control) {
+    SyncControl(handle);
+    return;
+  }
   bool child = (copy.style & WS_CHILD) != 0;
   bool visible = (copy.style & WS_VISIBLE) != 0;
   bool minimised = (copy.style & WS_MINIMIZE) != 0;
   bool hasCaption = (copy.style & WS_CAPTION) == WS_CAPTION;
   int width = copy.rect.right - copy.rect.left, height = copy.rect.bottom - copy.rect.top;
-
-  if (control) {
-    SyncControl(handle);
-    return;
-  }
 
   WindowWidget* outer = static_cast<WindowWidget*>(peer.outer.data());
   QWidget* client = peer.client;
@@ -432,17 +456,10 @@ void SyncWidget(HWND handle) {
   outer->SetFrame(frame);
 
   int menuHeight = copy.menu ? Metric(SM_CYMENU) : 0;
-  QMenuBar* bar = nullptr;
-  if (copy.menu) {
-    std::unique_lock lock(M().mutex);
-    Menu* menu = M().menus.Find(copy.menu);
-    bar = menu ? qobject_cast<QMenuBar*>(S().menuBars[copy.menu].data()) : nullptr;
-    lock.unlock();
-    if (!bar && menu) {
-      bar = BuildMenuBar(copy.menu, outer);
-      SyncMenuBar(copy.menu);
-      bar->show();
-    }
+  QMenuBar* bar = copy.menu ? peer.menuBar.data() : nullptr;
+  if (copy.menu && !bar) {
+    bar = BuildMenuBar(handle, copy.menu, outer);
+    if (bar) bar->show();
   }
 
   int clientWidth = area.right - area.left, clientHeight = area.bottom - area.top;
@@ -486,44 +503,7 @@ void SyncWidget(HWND handle) {
   }
 }
 
-void SyncMenuBar(HMENU handle) {
-  if (!OnWindowThread()) return;
-  std::lock_guard lock(M().mutex);
-  Menu* menu = M().menus.Find(handle);
-  if (!menu) return;
-  auto* bar = qobject_cast<QMenuBar*>(S().menuBars[handle].data());
-  if (!bar) return;
-  QList<QAction*> popups = bar->actions();
-  for (int i = 0; i < popups.size() && i < static_cast<int>(menu->popups.size()); ++i) {
-    const MenuPopup& popup = menu->popups[static_cast<size_t>(i)];
-    popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
-    QMenu* qmenu = popups[i]->menu();
-    if (!qmenu) continue;
-    for (QAction* action : qmenu->actions()) {
-      if (action->isSeparator()) continue;
-      UINT id = action->data().toUInt();
-      for (const MenuItem& item : popup.items) {
-        if (!item.separator && item.id == id) {
-          action->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
-        }
-      }
-    }
-  }
-}
-
-void RepaintClient(HWND handle) {
-  if (!OnWindowThread()) return;
-  QPointer<QWidget> client;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (!window) return;
-    client = window->peer->client;
-  }
-  if (client) client->update();
-}
-
-void DropWidgets(HWND handle) {
+void DropPeer(HWND handle) {
   if (!OnWindowThread()) return;
   QPointer<QWidget> outer;
   {
@@ -531,8 +511,7 @@ void DropWidgets(HWND handle) {
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     outer = window->peer->outer;
-    window->peer->outer = nullptr;
-    window->peer->client = nullptr;
+    *window->peer = {};
   }
   if (outer) {
     outer->hide();
@@ -541,20 +520,26 @@ void DropWidgets(HWND handle) {
   }
 }
 
-}  // namespace qtbackend::internal
+// The menu bar's widgets belong to the window thread.
+void ShowMenuState(HMENU handle) {
+  RunOnWindowThread([handle] {
+    std::lock_guard lock(M().mutex);
+    Menu* menu = M().menus.Find(handle);
+    Window* owner = menu ? FindWindowLocked(menu->owner) : nullptr;
+    if (owner && owner->peer->menuBar) ShowMenuStatesLocked(owner->peer->menuBar, *menu);
+  });
+}
+
+}  // namespace window_system::display
 
 namespace qtbackend {
 
 QWidget* WidgetOf(HWND window) {
-  std::lock_guard lock(internal::M().mutex);
-  internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->peer->outer.data() : nullptr;
+  return internal::PeerOf(window).outer;
 }
 
 QWidget* ClientWidgetOf(HWND window) {
-  std::lock_guard lock(internal::M().mutex);
-  internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->peer->client.data() : nullptr;
+  return internal::PeerOf(window).client;
 }
 
 }  // namespace qtbackend
