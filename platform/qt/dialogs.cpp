@@ -21,7 +21,6 @@
 
 #include "platform/qt/qt_state.h"
 #include "platform/resources.h"
-#include "platform/threads.h"
 
 namespace qtbackend::internal {
 namespace {

@@ -3,7 +3,6 @@
 #include <QMessageBox>
 
 #include "platform/qt/qt_state.h"
-#include "platform/threads.h"
 
 using namespace qtbackend::internal;
 

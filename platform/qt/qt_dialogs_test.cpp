@@ -3,7 +3,6 @@
 // the keys and the close box acting as the platform's dialogs do.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,13 +11,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <atomic>
 #include <functional>
 #include <thread>
 
 #include "platform/dialog.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/resources.h"
-#include "platform/threads.h"
 
 namespace {
 

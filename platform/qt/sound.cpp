@@ -7,12 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 #include "platform/qt/qt_state.h"
 #include "platform/qt/sound_output.h"
-#include "platform/sound.h"
-#include "platform/threads.h"
 
 namespace qtbackend {
 namespace {
