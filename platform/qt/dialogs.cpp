@@ -284,30 +284,26 @@ RECT DialogTemplatePixels(const platform::DialogTemplate& dialog,
 // The dialog's widget takes the dialog font (its controls follow it) and keeps the rest of
 // the program from the user while it is open.
 void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
-  QPointer<QWidget> outer;
-  {
-    std::lock_guard lock(M().mutex);
-    if (Window* w = FindWindowLocked(window)) outer = w->peer->outer;
-  }
+  QPointer<QWidget> outer = PeerOf(window).outer;
   if (!outer) return;
   outer->setFont(FontOf(dialog).font);
   outer->setWindowModality(Qt::ApplicationModal);
 }
 
 void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
-  QPointer<QWidget> outer, focus;
+  int focusId;
   {
     std::lock_guard lock(M().mutex);
-    Window* w = FindWindowLocked(window);
     DialogData* data = DialogLocked(window);
-    if (!w || !data) return;
-    outer = w->peer->outer;
-    for (HWND child : w->children) {
-      Window* c = FindWindowLocked(child);
-      if (!focus && data->focus && c && c->id == data->focus) focus = c->peer->outer;
+    if (!data) return;
+    focusId = data->focus;
+  }
+  QPointer<QWidget> outer = PeerOf(window).outer;
+  if (focusId) {
+    if (QWidget* focus = PeerOf(FindControl(window, focusId)).outer) {
+      focus->setFocus(Qt::OtherFocusReason);
     }
   }
-  if (focus) focus->setFocus(Qt::OtherFocusReason);
   if (ended() || !outer) return;
   ShowWindow(window, SW_SHOW);
   outer->activateWindow();

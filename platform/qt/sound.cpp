@@ -53,11 +53,7 @@ void DisplayBell() {
   }
 }
 
-void RealPause(DWORD milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-const SoundOutput kDesktopOutput{AlsaPlay, DisplayBell, RealPause};
+const SoundOutput kDesktopOutput{AlsaPlay, DisplayBell, window_system::display::Pause};
 std::atomic<const SoundOutput*> output{&kDesktopOutput};
 
 }  // namespace
