@@ -196,40 +196,33 @@ void ShowControlValue(QWidget* widget, DWORD style, const std::string& text,
 }  // namespace
 
 void SyncControl(HWND handle) {
-  if (!OnWindowThread()) return;
   ControlClass kind{};
-  DWORD style;
-  std::string text;
-  RECT rect;
-  HWND dialog;
-  int id;
+  Window control;
   DialogData value;
   QPointer<QWidget> widget, face;
   {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window || !IsControlLocked(*window, &kind)) return;
-    style = window->style;
-    text = window->text;
-    rect = window->rect;
-    dialog = window->parent;
-    id = window->id;
+    control = *window;
     if (window->dialog) value = *window->dialog;
     widget = window->peer->outer;
     if (Window* parent = FindWindowLocked(window->parent)) face = parent->peer->client;
   }
+  const DWORD style = control.style;
   if (!widget) {
     if (!face) return;
-    widget = MakeControlWidget(handle, dialog, id, kind, style, face);
+    widget = MakeControlWidget(handle, control.parent, control.id, kind, style, face);
     std::lock_guard lock(M().mutex);
     if (Window* window = FindWindowLocked(handle))
       window->peer->outer = window->peer->client = widget;
   }
-  widget->setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  const RECT& r = control.rect;
+  widget->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
   widget->setEnabled(!(style & WS_DISABLED));
   bool visible = (style & WS_VISIBLE) != 0;
   if (widget->isVisibleTo(widget->parentWidget()) != visible) widget->setVisible(visible);
-  ShowControlValue(widget, style, text, value);
+  ShowControlValue(widget, style, control.text, value);
 }
 
 bool DialogKey(HWND dialog, int key) {

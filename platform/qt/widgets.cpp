@@ -188,15 +188,10 @@ class WindowWidget : public QWidget {
     if (!isWindow() || !event->spontaneous() || isMinimized()) return;
     RECT r;
     if (!GetWindowRect(window_, &r)) return;
-    int width = event->size().width(), height = event->size().height();
-    if (!(windowFlags() & Qt::FramelessWindowHint)) {
-      // The window manager's frame stands for the model's border and caption bar.
-      int ex = 0, ey = 0, caption = 0;
-      OuterExtras(&ex, &ey, &caption);
-      width += 2 * ex;
-      height += 2 * ey + caption;
-    }
-    NoteUserGeometry(window_, r.left, r.top, width, height);
+    QSize size = event->size();
+    // The window manager's frame stands for the model's border and caption bar.
+    if (!(windowFlags() & Qt::FramelessWindowHint)) size += FrameExtent();
+    NoteUserGeometry(window_, r.left, r.top, size.width(), size.height());
   }
 
   void changeEvent(QEvent* event) override {
@@ -228,15 +223,16 @@ class WindowWidget : public QWidget {
   }
 
  private:
-  void OuterExtras(int* ex, int* ey, int* caption) {
+  // What the model's border and caption bar add to the widget's size (its client area and
+  // menu bar).
+  QSize FrameExtent() {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(window_);
-    if (!window) return;
+    if (!window) return QSize(0, 0);
     RECT area = ClientAreaLocked(*window);
     int menu = window->menu ? Metric(SM_CYMENU) : 0;
-    *ex = area.left;
-    *ey = (window->rect.bottom - window->rect.top) - area.bottom;
-    *caption = area.top - *ey - menu;
+    int bottomEdge = (window->rect.bottom - window->rect.top) - area.bottom;
+    return QSize(2 * area.left, area.top - menu + bottomEdge);
   }
 
   HWND window_;
