@@ -75,20 +75,14 @@ void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done
     hook = modalHook;
   }
   if (hook && !done()) hook(shown, dialog);
-  LoopContext context;
-  context.done = done;
-  context.keepQuit = !dialog;  // a WM_QUIT ends a dialog, not a box
-  context.dialog = dialog;
-  RunLoop(context);
+  // A WM_QUIT ends a dialog, not a box.
+  RunLoop({.done = done, .keepQuit = !dialog, .dialog = dialog});
 }
 
 }  // namespace internal
 
 void PumpUntil(const std::function<bool()>& predicate) {
-  internal::LoopContext context;
-  context.done = predicate;
-  context.keepQuit = true;
-  internal::RunLoop(context);
+  internal::RunLoop({.done = predicate, .keepQuit = true});
 }
 
 }  // namespace qtbackend

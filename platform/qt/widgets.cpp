@@ -341,15 +341,9 @@ QMenuBar* BuildMenuBar(HWND window, HMENU handle, QWidget* parent) {
       }
       QAction* action = qmenu->addAction(QString::fromStdString(item.text));
       action->setData(item.id);
-      UINT id = item.id;
-      QObject::connect(action, &QAction::triggered, [handle, id] {
-        // The command reaches the menu's window through its queue.
-        HWND owner = nullptr;
-        {
-          std::lock_guard lock(M().mutex);
-          if (Menu* m = M().menus.Find(handle)) owner = m->owner;
-        }
-        if (owner) PostMessageA(owner, WM_COMMAND, MAKELONG(id, 0), 0);
+      // The command reaches the window through its queue.
+      QObject::connect(action, &QAction::triggered, [window, id = item.id] {
+        if (IsWindow(window)) PostMessageA(window, WM_COMMAND, MAKELONG(id, 0), 0);
       });
     }
   }
