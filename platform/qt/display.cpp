@@ -1,7 +1,6 @@
 // The Qt display: widgets on the window thread (the thread of the QApplication) are the
 // peers of the model's windows; changes asked for on other threads are carried out there,
 // the screen is Qt's primary screen and the clock is the real one.
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <atomic>
@@ -36,11 +35,6 @@ void ReadScreenSize() {
   }
 }
 
-// Repaints the window's client widget from its surface. Window thread only.
-void RepaintClient(HWND window) {
-  if (QWidget* client = PeerOf(window).client) client->update();
-}
-
 }  // namespace
 
 // Windows are widgets, which Qt keeps on the thread of the QApplication.
@@ -67,14 +61,9 @@ void ForgetWindow(HWND) {}
 // Any thread may report new pixels; the window thread repaints the client widget when it
 // next handles Qt events.
 void ShowSurface(HWND window) {
-  if (OnWindowThread()) {
-    RepaintClient(window);
-    return;
-  }
-  if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(
-        app, [window] { RepaintClient(window); }, Qt::QueuedConnection);
-  }
+  PostToWindowThread([window] {
+    if (QWidget* client = PeerOf(window).client) client->update();
+  });
 }
 
 void ScreenSize(int* width, int* height) {

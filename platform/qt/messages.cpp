@@ -68,6 +68,14 @@ bool RunOnWindowThread(const std::function<void()>& call) {
   return RunOnThread(windowThread.load(), call);
 }
 
+void PostToWindowThread(std::function<void()> call) {
+  if (OnWindowThread()) {
+    call();
+  } else if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+  }
+}
+
 void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done) {
   std::function<void(QWidget*, HWND)> hook;
   {

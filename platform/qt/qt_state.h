@@ -33,6 +33,10 @@ bool OnWindowThread();
 // a modal loop or handles Qt events. Gives false (without running it) when there is no
 // QApplication.
 bool RunOnWindowThread(const std::function<void()>& call);
+// Runs `call` on the window thread without waiting for it: at once when the caller is that
+// thread, otherwise when the window thread next handles Qt events (never without a
+// QApplication).
+void PostToWindowThread(std::function<void()> call);
 
 // Runs a modal loop on the window thread until `done` gives true, dispatching the thread's
 // messages meanwhile; `shown` is the box or dialog being shown (for the modal hook). A

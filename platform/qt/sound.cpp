@@ -43,14 +43,9 @@ bool AlsaPlay(const int16_t* samples, size_t count, unsigned rate) {
   return played;
 }
 
+// The bell belongs to the window thread.
 void DisplayBell() {
-  // The bell belongs to the window thread.
-  if (internal::OnWindowThread()) {
-    QApplication::beep();
-  } else if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(
-        app, [] { QApplication::beep(); }, Qt::QueuedConnection);
-  }
+  internal::PostToWindowThread(QApplication::beep);
 }
 
 const SoundOutput kDesktopOutput{AlsaPlay, DisplayBell, window_system::display::Pause};
