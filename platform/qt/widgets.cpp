@@ -374,9 +374,7 @@ using namespace qtbackend::internal;
 void ShowWindowState(HWND handle) {
   if (!OnWindowThread()) return;
   Window copy;
-  Peer peer;
-  QPointer<QWidget> parentClient;
-  QPointer<QWidget> ownerWidget;
+  Peer peer, parent;
   RECT area;
   bool dialog, control;
   {
@@ -388,10 +386,7 @@ void ShowWindowState(HWND handle) {
     area = ClientAreaLocked(*window);
     dialog = IsDialogLocked(*window);
     control = IsControlLocked(*window);
-    if (Window* parent = FindWindowLocked(window->parent)) {
-      parentClient = parent->peer->client;
-      ownerWidget = parent->peer->outer;
-    }
+    if (Window* p = FindWindowLocked(window->parent)) parent = *p->peer;
   }
   if (control) {
     SyncControl(handle);
@@ -408,7 +403,7 @@ void ShowWindowState(HWND handle) {
   bool frameless = !child && !hasCaption;
   if (!outer) {
     if (child) {
-      outer = new WindowWidget(handle, parentClient, Qt::Widget);
+      outer = new WindowWidget(handle, parent.client, Qt::Widget);
     } else {
       Qt::WindowFlags flags = (dialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint;
       if (frameless) {
@@ -419,7 +414,7 @@ void ShowWindowState(HWND handle) {
         if (copy.style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
         if (copy.style & WS_MAXIMIZEBOX) flags |= Qt::WindowMaximizeButtonHint;
       }
-      outer = new WindowWidget(handle, ownerWidget ? ownerWidget->window() : nullptr, flags);
+      outer = new WindowWidget(handle, parent.outer ? parent.outer->window() : nullptr, flags);
     }
     DisabledWindowInput::Install();
     auto* area = new ClientArea(handle, outer);
