@@ -295,13 +295,9 @@ TEST(QtDialogs, ChoosingAnItemTellsTheDialogAndTheListShowsWhatTheProgramKeeps) 
   EXPECT_EQ(chosen.text, "320 x 240");
 }
 
-LRESULT OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
 TEST(QtDialogs, TheOwnerTakesNoInputWhileItsDialogOrBoxIsOpen) {
   WNDCLASSA ownerClass{};
-  ownerClass.lpfnWndProc = OwnerProc;
+  ownerClass.lpfnWndProc = DefWindowProcA;
   ownerClass.lpszClassName = "qtOwner";
   ASSERT_NE(RegisterClassA(&ownerClass), 0);
   HWND owner = CreateWindowExA(0, "qtOwner", "Owner", WS_CAPTION | WS_VISIBLE, 0, 0, 300, 200,

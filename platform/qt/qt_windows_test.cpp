@@ -23,7 +23,6 @@ namespace {
 struct Seen {
   HWND window;
   UINT message;
-  WPARAM wParam;
   std::thread::id thread;
 };
 std::vector<Seen> seen;  // window thread only, or after a join
@@ -36,15 +35,15 @@ size_t Count(HWND window, UINT message) {
   return n;
 }
 
-void Note(HWND window, UINT message, WPARAM wParam) {
+void Note(HWND window, UINT message) {
   std::lock_guard lock(seenMutex);
-  seen.push_back({window, message, wParam, std::this_thread::get_id()});
+  seen.push_back({window, message, std::this_thread::get_id()});
 }
 
 // A main window as the program makes it: the sizing border answers as the caption, and a
 // close request only records itself.
 LRESULT MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Note(window, message, wParam);
+  Note(window, message);
   switch (message) {
     case WM_CLOSE:
       return 0;
@@ -59,7 +58,7 @@ LRESULT MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Frames paint their client area white.
 LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Note(window, message, wParam);
+  Note(window, message);
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
