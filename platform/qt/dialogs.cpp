@@ -71,9 +71,8 @@ QImage PictureOf(const std::string& text) {
   const platform::BitmapResource* bitmap =
       text.size() > 1 && text[0] == '#' ? platform::FindBitmapResource(std::atoi(text.c_str() + 1))
                                         : nullptr;
-  QImage image;
-  if (bitmap) image.loadFromData(bitmap->file.data(), static_cast<int>(bitmap->file.size()), "BMP");
-  return image;
+  if (!bitmap) return QImage();
+  return QImage::fromData(bitmap->file.data(), static_cast<int>(bitmap->file.size()), "BMP");
 }
 
 // A slider's user action as a trackbar scroll code (a drag, or any other: TB_THUMBTRACK).

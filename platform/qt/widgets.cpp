@@ -470,12 +470,11 @@ void ShowWindowState(HWND handle) {
     if (!minimised) outer->move(copy.rect.left, copy.rect.top);
     outer->setWindowTitle(QString::fromStdString(copy.text));
   }
-  // A disabled child takes no input. A top-level window is disabled while a dialog or box
-  // it owns is open, which Qt's application modality already carries out; disabling its
-  // widget as well would disable the box, which Qt parents to it.
-  if (child) outer->setEnabled(!(copy.style & WS_DISABLED));
-
   if (child) {
+    // A disabled child takes no input. A top-level window is disabled while a dialog or box
+    // it owns is open, which Qt's application modality already carries out; disabling its
+    // widget as well would disable the box, which Qt parents to it.
+    outer->setEnabled(!(copy.style & WS_DISABLED));
     if (outer->isVisibleTo(outer->parentWidget()) != visible) outer->setVisible(visible);
   } else if (!visible) {
     if (outer->isVisible()) outer->hide();
