@@ -60,7 +60,7 @@ const platform::ResourceTable& Resources() {
 }
 
 platform::DialogTemplate CredentialsTemplate() {
-  platform::DialogTemplate t;
+  platform::DialogTemplate t{};
   t.id = 120;
   t.style = WS_POPUP | DS_MODALFRAME | DS_3DLOOK | DS_SETFONT | DS_CENTER;
   t.fontName = "MS Sans Serif";
