@@ -57,7 +57,8 @@ void DrawEdges(QPainter& painter, const QRect& r, const QColor& topLeft,
 // background where the surface does not reach (or before anything was painted).
 class ClientArea : public QWidget {
  public:
-  ClientArea(HWND window, QWidget* parent) : QWidget(parent), window_(window) {
+  ClientArea(HWND window, HBRUSH background, QWidget* parent)
+      : QWidget(parent), window_(window), background_(background) {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
@@ -81,12 +82,7 @@ class ClientArea : public QWidget {
       return;
     }
     QColor background = palette().color(QPalette::Window);
-    HBRUSH brush = nullptr;
-    {
-      std::lock_guard lock(M().mutex);
-      if (Window* window = FindWindowLocked(window_)) brush = window->background;
-    }
-    StockBrushColour(brush, &background);
+    StockBrushColour(background_, &background);
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
     QRect surface;  // where the surface is shown
@@ -104,6 +100,7 @@ class ClientArea : public QWidget {
 
  private:
   HWND window_;
+  HBRUSH background_;  // the class's background brush
   bool dialogFace_ = false;
   bool raisedEdge_ = false;
 };
@@ -417,7 +414,7 @@ void ShowWindowState(HWND handle) {
       outer = new WindowWidget(handle, parent.outer ? parent.outer->window() : nullptr, flags);
     }
     DisabledWindowInput::Install();
-    auto* area = new ClientArea(handle, outer);
+    auto* area = new ClientArea(handle, copy.background, outer);
     if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
     client = area;
     std::lock_guard lock(M().mutex);
