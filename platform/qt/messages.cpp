@@ -21,6 +21,13 @@ std::function<void()> idleHook;                 // guarded by hookMutex
 // The window thread, once it has asked whether it is.
 std::atomic<std::thread::id> windowThread;
 
+// A copy of a hook, to run without hookMutex held.
+template <typename Hook>
+Hook CopyOf(const Hook& hook) {
+  std::lock_guard lock(hookMutex);
+  return hook;
+}
+
 }  // namespace
 
 void SetModalHook(std::function<void(QWidget*, HWND)> hook) {
@@ -77,11 +84,7 @@ void PostToWindowThread(std::function<void()> call) {
 }
 
 void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done) {
-  std::function<void(QWidget*, HWND)> hook;
-  {
-    std::lock_guard lock(hookMutex);
-    hook = modalHook;
-  }
+  auto hook = CopyOf(modalHook);
   if (hook && !done()) hook(shown, dialog);
   // A WM_QUIT ends a dialog, not a box.
   RunLoop({.done = done, .keepQuit = !dialog, .dialog = dialog});
@@ -133,11 +136,7 @@ bool AwaitDisplayLocked(std::unique_lock<std::mutex>& lock, Deadline deadline) {
 bool IdleLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue, uint64_t seen,
                 const LoopContext& context, WaitProgress&, uint64_t timerDue) {
   if (!context.done && OnWindowThread()) {
-    std::function<void()> hook;
-    {
-      std::lock_guard hookLock(qtbackend::hookMutex);
-      hook = qtbackend::idleHook;
-    }
+    auto hook = qtbackend::CopyOf(qtbackend::idleHook);
     if (hook) {
       lock.unlock();
       hook();
