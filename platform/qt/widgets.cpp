@@ -301,22 +301,17 @@ class DisabledWindowInput : public QObject {
   }
 };
 
-// Under M().mutex: greys the bar's pop-ups and items as the menu's states say.
+// Under M().mutex: greys the bar's pop-ups and items as the menu's states say. The bar was
+// made from the menu: one action for each of its pop-ups and items, in their order.
 void ShowMenuStatesLocked(QMenuBar* bar, const Menu& menu) {
   QList<QAction*> popups = bar->actions();
-  for (int i = 0; i < popups.size() && i < static_cast<int>(menu.popups.size()); ++i) {
-    const MenuPopup& popup = menu.popups[static_cast<size_t>(i)];
+  for (size_t i = 0; i < menu.popups.size() && i < static_cast<size_t>(popups.size()); ++i) {
+    const MenuPopup& popup = menu.popups[i];
     popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
-    QMenu* qmenu = popups[i]->menu();
-    if (!qmenu) continue;
-    for (QAction* action : qmenu->actions()) {
-      if (action->isSeparator()) continue;
-      UINT id = action->data().toUInt();
-      for (const MenuItem& item : popup.items) {
-        if (!item.separator && item.id == id) {
-          action->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
-        }
-      }
+    QList<QAction*> items = popups[i]->menu()->actions();
+    for (size_t j = 0; j < popup.items.size() && j < static_cast<size_t>(items.size()); ++j) {
+      const MenuItem& item = popup.items[j];
+      if (!item.separator) items[j]->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
     }
   }
 }
@@ -337,7 +332,7 @@ QMenuBar* BuildMenuBar(HWND window, HMENU handle, QWidget* parent) {
         continue;
       }
       QAction* action = qmenu->addAction(QString::fromStdString(item.text));
-      action->setData(item.id);
+      action->setData(item.id);  // the item's command id
       // The command reaches the window through its queue.
       QObject::connect(action, &QAction::triggered, [window, id = item.id] {
         if (IsWindow(window)) PostMessageA(window, WM_COMMAND, MAKELONG(id, 0), 0);
