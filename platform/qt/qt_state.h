@@ -28,14 +28,12 @@ display::Peer PeerOf(HWND window);
 // True on the thread that runs the QApplication (the window thread); false when there is
 // no QApplication.
 bool OnWindowThread();
-// Runs `call` on the window thread as a sent message and waits for it: at once when the
-// caller is that thread; otherwise the window thread runs it while it fetches messages, runs
-// a modal loop or handles Qt events. Gives false (without running it) when there is no
-// QApplication.
+// Runs `call` on the window thread as a sent message and waits for it: at once on that
+// thread, otherwise while it handles messages or Qt events in any of its loops. False
+// (without running it) when there is no QApplication.
 bool RunOnWindowThread(const std::function<void()>& call);
-// Runs `call` on the window thread without waiting for it: at once when the caller is that
-// thread, otherwise when the window thread next handles Qt events (never without a
-// QApplication).
+// Runs `call` on the window thread without waiting: at once on that thread, otherwise when
+// it next handles Qt events (never without a QApplication).
 void PostToWindowThread(std::function<void()> call);
 
 // Runs a modal loop on the window thread until `done` gives true, dispatching the thread's
