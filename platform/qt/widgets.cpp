@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QRegion>
+#include <optional>
 
 #include "platform/gdi.h"
 #include "platform/qt/qt_backend.h"
@@ -21,8 +22,8 @@
 namespace qtbackend::internal {
 namespace {
 
-// The colour a stock brush paints with; false for other brushes.
-bool StockBrushColour(HBRUSH brush, QColor* colour) {
+// The colour a stock brush paints with; none for other brushes.
+std::optional<QColor> StockBrushColour(HBRUSH brush) {
   static const struct {
     int index;
     QColor colour;
@@ -31,14 +32,10 @@ bool StockBrushColour(HBRUSH brush, QColor* colour) {
                {GRAY_BRUSH, QColor(128, 128, 128)},
                {DKGRAY_BRUSH, QColor(64, 64, 64)},
                {BLACK_BRUSH, QColor(0, 0, 0)}};
-  if (!brush) return false;
   for (const auto& s : stock) {
-    if (GetStockObject(s.index) == brush) {
-      *colour = s.colour;
-      return true;
-    }
+    if (brush && GetStockObject(s.index) == brush) return s.colour;
   }
-  return false;
+  return std::nullopt;
 }
 
 // Lines along the rectangle's edges: its top and left in `topLeft`, then its bottom and right
@@ -81,8 +78,8 @@ class ClientArea : public QWidget {
       }
       return;
     }
-    QColor background = palette().color(QPalette::Window);
-    StockBrushColour(background_, &background);
+    const QColor background =
+        StockBrushColour(background_).value_or(palette().color(QPalette::Window));
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
     QRect surface;  // where the surface is shown
@@ -409,9 +406,11 @@ void ShowWindowState(HWND handle) {
       outer = new WindowWidget(handle, parent.outer ? parent.outer->window() : nullptr, flags);
     }
     DisabledWindowInput::Install();
-    auto* area = new ClientArea(handle, copy.background, outer);
-    if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
-    client = area;
+    auto* clientArea = new ClientArea(handle, copy.background, outer);
+    if (dialog) {
+      clientArea->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
+    }
+    client = clientArea;
     std::lock_guard lock(M().mutex);
     if (Window* window = FindWindowLocked(handle)) {
       window->peer->outer = outer;
