@@ -276,7 +276,6 @@ TEST(QtWindows, OtherThreadsWorkThroughTheWindowThread) {
   HWND frame = CreateWindowExA(0, "qtFrame", "", WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
   ASSERT_NE(frame, nullptr);
-  std::atomic<bool> done{false};
   std::atomic<BOOL> moved{FALSE};
   HWND created = reinterpret_cast<HWND>(1);
   DWORD createError = 0;
@@ -288,7 +287,6 @@ TEST(QtWindows, OtherThreadsWorkThroughTheWindowThread) {
     createError = GetLastError();
     SendMessageA(frame, WM_USER + 5, 0, 0);
     PostMessageA(frame, WM_USER + 6, 0, 0);
-    done = true;
   });
   // GetMessageA carries out what the other thread handed over while it waits.
   MSG message;
