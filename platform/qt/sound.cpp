@@ -32,11 +32,8 @@ bool AlsaPlay(const int16_t* samples, size_t count, unsigned rate) {
   while (played && done < count) {
     snd_pcm_sframes_t written = snd_pcm_writei(pcm, samples + done, count - done);
     if (written < 0) written = snd_pcm_recover(pcm, static_cast<int>(written), 1);
-    if (written < 0) {
-      played = false;
-    } else {
-      done += static_cast<size_t>(written);
-    }
+    played = written >= 0;
+    if (played) done += static_cast<size_t>(written);
   }
   if (played) snd_pcm_drain(pcm);
   snd_pcm_close(pcm);
