@@ -21,7 +21,6 @@
 
 #include "platform/qt/qt_state.h"
 #include "platform/resources.h"
-#include "platform/threads.h"
 
 namespace qtbackend::internal {
 namespace {
@@ -72,9 +71,8 @@ QImage PictureOf(const std::string& text) {
   const platform::BitmapResource* bitmap =
       text.size() > 1 && text[0] == '#' ? platform::FindBitmapResource(std::atoi(text.c_str() + 1))
                                         : nullptr;
-  QImage image;
-  if (bitmap) image.loadFromData(bitmap->file.data(), static_cast<int>(bitmap->file.size()), "BMP");
-  return image;
+  if (!bitmap) return QImage();
+  return QImage::fromData(bitmap->file.data(), static_cast<int>(bitmap->file.size()), "BMP");
 }
 
 // A slider's user action as a trackbar scroll code (a drag, or any other: TB_THUMBTRACK).
@@ -197,40 +195,33 @@ void ShowControlValue(QWidget* widget, DWORD style, const std::string& text,
 }  // namespace
 
 void SyncControl(HWND handle) {
-  if (!OnWindowThread()) return;
   ControlClass kind{};
-  DWORD style;
-  std::string text;
-  RECT rect;
-  HWND dialog;
-  int id;
+  Window control;
   DialogData value;
   QPointer<QWidget> widget, face;
   {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window || !IsControlLocked(*window, &kind)) return;
-    style = window->style;
-    text = window->text;
-    rect = window->rect;
-    dialog = window->parent;
-    id = window->id;
+    control = *window;
     if (window->dialog) value = *window->dialog;
     widget = window->peer->outer;
     if (Window* parent = FindWindowLocked(window->parent)) face = parent->peer->client;
   }
+  const DWORD style = control.style;
   if (!widget) {
     if (!face) return;
-    widget = MakeControlWidget(handle, dialog, id, kind, style, face);
+    widget = MakeControlWidget(handle, control.parent, control.id, kind, style, face);
     std::lock_guard lock(M().mutex);
     if (Window* window = FindWindowLocked(handle))
       window->peer->outer = window->peer->client = widget;
   }
-  widget->setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+  const RECT& r = control.rect;
+  widget->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
   widget->setEnabled(!(style & WS_DISABLED));
   bool visible = (style & WS_VISIBLE) != 0;
   if (widget->isVisibleTo(widget->parentWidget()) != visible) widget->setVisible(visible);
-  ShowControlValue(widget, style, text, value);
+  ShowControlValue(widget, style, control.text, value);
 }
 
 bool DialogKey(HWND dialog, int key) {
@@ -285,30 +276,26 @@ RECT DialogTemplatePixels(const platform::DialogTemplate& dialog,
 // The dialog's widget takes the dialog font (its controls follow it) and keeps the rest of
 // the program from the user while it is open.
 void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
-  QPointer<QWidget> outer;
-  {
-    std::lock_guard lock(M().mutex);
-    if (Window* w = FindWindowLocked(window)) outer = w->peer->outer;
-  }
+  QPointer<QWidget> outer = PeerOf(window).outer;
   if (!outer) return;
   outer->setFont(FontOf(dialog).font);
   outer->setWindowModality(Qt::ApplicationModal);
 }
 
 void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
-  QPointer<QWidget> outer, focus;
+  int focusId;
   {
     std::lock_guard lock(M().mutex);
-    Window* w = FindWindowLocked(window);
     DialogData* data = DialogLocked(window);
-    if (!w || !data) return;
-    outer = w->peer->outer;
-    for (HWND child : w->children) {
-      Window* c = FindWindowLocked(child);
-      if (!focus && data->focus && c && c->id == data->focus) focus = c->peer->outer;
+    if (!data) return;
+    focusId = data->focus;
+  }
+  QPointer<QWidget> outer = PeerOf(window).outer;
+  if (focusId) {
+    if (QWidget* focus = PeerOf(FindControl(window, focusId)).outer) {
+      focus->setFocus(Qt::OtherFocusReason);
     }
   }
-  if (focus) focus->setFocus(Qt::OtherFocusReason);
   if (ended() || !outer) return;
   ShowWindow(window, SW_SHOW);
   outer->activateWindow();

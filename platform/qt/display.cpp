@@ -1,19 +1,18 @@
 // The Qt display: widgets on the window thread (the thread of the QApplication) are the
 // peers of the model's windows; changes asked for on other threads are carried out there,
 // the screen is Qt's primary screen and the clock is the real one.
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <atomic>
 
 #include "platform/qt/qt_state.h"
-#include "platform/threads.h"
 
 namespace qtbackend::internal {
 
-State& S() {
-  static State* state = new State;
-  return *state;
+display::Peer PeerOf(HWND handle) {
+  std::lock_guard lock(M().mutex);
+  Window* window = FindWindowLocked(handle);
+  return window ? *window->peer : display::Peer{};
 }
 
 }  // namespace qtbackend::internal
@@ -56,36 +55,15 @@ std::shared_ptr<Peer> NewPeer() {
   return std::make_shared<Peer>();
 }
 
-void ShowWindowState(HWND window) {
-  SyncWidget(window);
-}
-
-void DropPeer(HWND window) {
-  DropWidgets(window);
-}
-
-// Menu bars whose widgets went with their window.
-void ForgetWindow(HWND) {
-  std::lock_guard lock(M().mutex);
-  std::erase_if(S().menuBars, [](const auto& entry) { return entry.second.isNull(); });
-}
+// Nothing is kept beside a window's peer, which goes with the window.
+void ForgetWindow(HWND) {}
 
 // Any thread may report new pixels; the window thread repaints the client widget when it
 // next handles Qt events.
 void ShowSurface(HWND window) {
-  if (OnWindowThread()) {
-    RepaintClient(window);
-    return;
-  }
-  if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(
-        app, [window] { RepaintClient(window); }, Qt::QueuedConnection);
-  }
-}
-
-// The menu bar's widgets belong to the window thread.
-void ShowMenuState(HMENU menu) {
-  RunOnWindowThread([menu] { SyncMenuBar(menu); });
+  PostToWindowThread([window] {
+    if (QWidget* client = PeerOf(window).client) client->update();
+  });
 }
 
 void ScreenSize(int* width, int* height) {

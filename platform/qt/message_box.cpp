@@ -3,7 +3,6 @@
 #include <QMessageBox>
 
 #include "platform/qt/qt_state.h"
-#include "platform/threads.h"
 
 using namespace qtbackend::internal;
 
@@ -29,12 +28,7 @@ QMessageBox::Icon IconOf(UINT type) {
 // OK is the only button: closing the box in any way answers OK.
 int window_system::display::RunMessageBox(const BoxRecord& record) {
   QWidget* parent = nullptr;
-  if (record.owner) {
-    std::lock_guard lock(M().mutex);
-    if (Window* window = FindWindowLocked(record.owner); window && window->peer->outer) {
-      parent = window->peer->outer->window();
-    }
-  }
+  if (QWidget* owner = PeerOf(record.owner).outer) parent = owner->window();
   QMessageBox box(IconOf(record.flags), QString::fromLocal8Bit(record.caption.c_str()),
                   QString::fromLocal8Bit(record.text.c_str()), QMessageBox::Ok, parent);
   box.setTextFormat(Qt::PlainText);

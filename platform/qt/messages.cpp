@@ -21,6 +21,13 @@ std::function<void()> idleHook;                 // guarded by hookMutex
 // The window thread, once it has asked whether it is.
 std::atomic<std::thread::id> windowThread;
 
+// A copy of a hook, to run without hookMutex held.
+template <typename Hook>
+Hook CopyOf(const Hook& hook) {
+  std::lock_guard lock(hookMutex);
+  return hook;
+}
+
 }  // namespace
 
 void SetModalHook(std::function<void(QWidget*, HWND)> hook) {
@@ -68,27 +75,25 @@ bool RunOnWindowThread(const std::function<void()>& call) {
   return RunOnThread(windowThread.load(), call);
 }
 
-void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done) {
-  std::function<void(QWidget*, HWND)> hook;
-  {
-    std::lock_guard lock(hookMutex);
-    hook = modalHook;
+void PostToWindowThread(std::function<void()> call) {
+  if (OnWindowThread()) {
+    call();
+  } else if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
   }
+}
+
+void RunModalLoop(QWidget* shown, HWND dialog, const std::function<bool()>& done) {
+  auto hook = CopyOf(modalHook);
   if (hook && !done()) hook(shown, dialog);
-  LoopContext context;
-  context.done = done;
-  context.keepQuit = !dialog;  // a WM_QUIT ends a dialog, not a box
-  context.dialog = dialog;
-  RunLoop(context);
+  // A WM_QUIT ends a dialog, not a box.
+  RunLoop({.done = done, .keepQuit = !dialog, .dialog = dialog});
 }
 
 }  // namespace internal
 
 void PumpUntil(const std::function<bool()>& predicate) {
-  internal::LoopContext context;
-  context.done = predicate;
-  context.keepQuit = true;
-  internal::RunLoop(context);
+  internal::RunLoop({.done = predicate, .keepQuit = true});
 }
 
 }  // namespace qtbackend
@@ -131,11 +136,7 @@ bool AwaitDisplayLocked(std::unique_lock<std::mutex>& lock, Deadline deadline) {
 bool IdleLocked(std::unique_lock<std::mutex>& lock, ThreadQueue& queue, uint64_t seen,
                 const LoopContext& context, WaitProgress&, uint64_t timerDue) {
   if (!context.done && OnWindowThread()) {
-    std::function<void()> hook;
-    {
-      std::lock_guard hookLock(qtbackend::hookMutex);
-      hook = qtbackend::idleHook;
-    }
+    auto hook = qtbackend::CopyOf(qtbackend::idleHook);
     if (hook) {
       lock.unlock();
       hook();

@@ -3,7 +3,6 @@
 // the keys and the close box acting as the platform's dialogs do.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,13 +11,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <atomic>
 #include <functional>
 #include <thread>
 
 #include "platform/dialog.h"
 #include "platform/qt/qt_backend.h"
 #include "platform/resources.h"
-#include "platform/threads.h"
 
 namespace {
 
@@ -61,7 +60,7 @@ const platform::ResourceTable& Resources() {
 }
 
 platform::DialogTemplate CredentialsTemplate() {
-  platform::DialogTemplate t;
+  platform::DialogTemplate t{};
   t.id = 120;
   t.style = WS_POPUP | DS_MODALFRAME | DS_3DLOOK | DS_SETFONT | DS_CENTER;
   t.fontName = "MS Sans Serif";
@@ -296,13 +295,9 @@ TEST(QtDialogs, ChoosingAnItemTellsTheDialogAndTheListShowsWhatTheProgramKeeps) 
   EXPECT_EQ(chosen.text, "320 x 240");
 }
 
-LRESULT OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
 TEST(QtDialogs, TheOwnerTakesNoInputWhileItsDialogOrBoxIsOpen) {
   WNDCLASSA ownerClass{};
-  ownerClass.lpfnWndProc = OwnerProc;
+  ownerClass.lpfnWndProc = DefWindowProcA;
   ownerClass.lpszClassName = "qtOwner";
   ASSERT_NE(RegisterClassA(&ownerClass), 0);
   HWND owner = CreateWindowExA(0, "qtOwner", "Owner", WS_CAPTION | WS_VISIBLE, 0, 0, 300, 200,

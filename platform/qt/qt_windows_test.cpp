@@ -23,7 +23,6 @@ namespace {
 struct Seen {
   HWND window;
   UINT message;
-  WPARAM wParam;
   std::thread::id thread;
 };
 std::vector<Seen> seen;  // window thread only, or after a join
@@ -36,15 +35,15 @@ size_t Count(HWND window, UINT message) {
   return n;
 }
 
-void Note(HWND window, UINT message, WPARAM wParam) {
+void Note(HWND window, UINT message) {
   std::lock_guard lock(seenMutex);
-  seen.push_back({window, message, wParam, std::this_thread::get_id()});
+  seen.push_back({window, message, std::this_thread::get_id()});
 }
 
 // A main window as the program makes it: the sizing border answers as the caption, and a
 // close request only records itself.
 LRESULT MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Note(window, message, wParam);
+  Note(window, message);
   switch (message) {
     case WM_CLOSE:
       return 0;
@@ -59,7 +58,7 @@ LRESULT MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Frames paint their client area white.
 LRESULT FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Note(window, message, wParam);
+  Note(window, message);
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
@@ -277,7 +276,6 @@ TEST(QtWindows, OtherThreadsWorkThroughTheWindowThread) {
   HWND frame = CreateWindowExA(0, "qtFrame", "", WS_CAPTION, 0, 0, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
   ASSERT_NE(frame, nullptr);
-  std::atomic<bool> done{false};
   std::atomic<BOOL> moved{FALSE};
   HWND created = reinterpret_cast<HWND>(1);
   DWORD createError = 0;
@@ -289,7 +287,6 @@ TEST(QtWindows, OtherThreadsWorkThroughTheWindowThread) {
     createError = GetLastError();
     SendMessageA(frame, WM_USER + 5, 0, 0);
     PostMessageA(frame, WM_USER + 6, 0, 0);
-    done = true;
   });
   // GetMessageA carries out what the other thread handed over while it waits.
   MSG message;

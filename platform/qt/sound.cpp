@@ -7,12 +7,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <thread>
 
 #include "platform/qt/qt_state.h"
 #include "platform/qt/sound_output.h"
-#include "platform/sound.h"
-#include "platform/threads.h"
 
 namespace qtbackend {
 namespace {
@@ -33,32 +32,20 @@ bool AlsaPlay(const int16_t* samples, size_t count, unsigned rate) {
   while (played && done < count) {
     snd_pcm_sframes_t written = snd_pcm_writei(pcm, samples + done, count - done);
     if (written < 0) written = snd_pcm_recover(pcm, static_cast<int>(written), 1);
-    if (written < 0) {
-      played = false;
-    } else {
-      done += static_cast<size_t>(written);
-    }
+    played = written >= 0;
+    if (played) done += static_cast<size_t>(written);
   }
   if (played) snd_pcm_drain(pcm);
   snd_pcm_close(pcm);
   return played;
 }
 
+// The bell belongs to the window thread.
 void DisplayBell() {
-  // The bell belongs to the window thread.
-  if (internal::OnWindowThread()) {
-    QApplication::beep();
-  } else if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(
-        app, [] { QApplication::beep(); }, Qt::QueuedConnection);
-  }
+  internal::PostToWindowThread(QApplication::beep);
 }
 
-void RealPause(DWORD milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
-
-const SoundOutput kDesktopOutput{AlsaPlay, DisplayBell, RealPause};
+const SoundOutput kDesktopOutput{AlsaPlay, DisplayBell, window_system::display::Pause};
 std::atomic<const SoundOutput*> output{&kDesktopOutput};
 
 }  // namespace

@@ -2,8 +2,8 @@
 // decorations come from the window manager (a window without a caption bar draws its own
 // border); a child window is a plain widget that draws its own border and caption bar. Each
 // has a client widget that shows the window's surface, and top-level windows a menu bar.
-// Nothing here decides a window's state: the model in qt_state.h does, and SyncWidget makes
-// the widgets follow it.
+// Nothing here decides a window's state: the model does, and ShowWindowState makes the
+// widgets follow it.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -11,7 +11,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
-#include <QWindowStateChangeEvent>
+#include <QRegion>
+#include <optional>
 
 #include "platform/gdi.h"
 #include "platform/qt/qt_backend.h"
@@ -21,8 +22,8 @@
 namespace qtbackend::internal {
 namespace {
 
-// The colour a stock brush paints with; false for other brushes.
-bool StockBrushColour(HBRUSH brush, QColor* colour) {
+// The colour a stock brush paints with; none for other brushes.
+std::optional<QColor> StockBrushColour(HBRUSH brush) {
   static const struct {
     int index;
     QColor colour;
@@ -31,21 +32,30 @@ bool StockBrushColour(HBRUSH brush, QColor* colour) {
                {GRAY_BRUSH, QColor(128, 128, 128)},
                {DKGRAY_BRUSH, QColor(64, 64, 64)},
                {BLACK_BRUSH, QColor(0, 0, 0)}};
-  if (!brush) return false;
   for (const auto& s : stock) {
-    if (GetStockObject(s.index) == brush) {
-      *colour = s.colour;
-      return true;
-    }
+    if (brush && GetStockObject(s.index) == brush) return s.colour;
   }
-  return false;
+  return std::nullopt;
+}
+
+// Lines along the rectangle's edges: its top and left in `topLeft`, then its bottom and right
+// in `bottomRight`.
+void DrawEdges(QPainter& painter, const QRect& r, const QColor& topLeft,
+               const QColor& bottomRight) {
+  painter.setPen(topLeft);
+  painter.drawLine(r.topLeft(), r.topRight());
+  painter.drawLine(r.topLeft(), r.bottomLeft());
+  painter.setPen(bottomRight);
+  painter.drawLine(r.bottomLeft(), r.bottomRight());
+  painter.drawLine(r.topRight(), r.bottomRight());
 }
 
 // A window's client area: the window's surface from the top-left corner, and the class's
 // background where the surface does not reach (or before anything was painted).
 class ClientArea : public QWidget {
  public:
-  ClientArea(HWND window, QWidget* parent) : QWidget(parent), window_(window) {
+  ClientArea(HWND window, HBRUSH background, QWidget* parent)
+      : QWidget(parent), window_(window), background_(background) {
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
 
@@ -63,42 +73,31 @@ class ClientArea : public QWidget {
     QPainter painter(this);
     if (dialogFace_) {
       if (raisedEdge_) {
-        QRect r = rect().adjusted(0, 0, -1, -1);
-        painter.setPen(QColor(255, 255, 255));
-        painter.drawLine(r.topLeft(), r.topRight());
-        painter.drawLine(r.topLeft(), r.bottomLeft());
-        painter.setPen(QColor(64, 64, 64));
-        painter.drawLine(r.bottomLeft(), r.bottomRight());
-        painter.drawLine(r.topRight(), r.bottomRight());
+        DrawEdges(painter, rect().adjusted(0, 0, -1, -1), QColor(255, 255, 255),
+                  QColor(64, 64, 64));
       }
       return;
     }
-    QColor background = palette().color(QPalette::Window);
-    HBRUSH brush = nullptr;
-    {
-      std::lock_guard lock(M().mutex);
-      if (Window* window = FindWindowLocked(window_)) brush = window->background;
-    }
-    StockBrushColour(brush, &background);
+    const QColor background =
+        StockBrushColour(background_).value_or(palette().color(QPalette::Window));
     std::vector<uint32_t> pixels;
     int width = 0, height = 0;
+    QRect surface;  // where the surface is shown
     if (platform::ReadWindowSurface(window_, &pixels, &width, &height) && width > 0 && height > 0) {
       for (uint32_t& pixel : pixels) pixel |= 0xFF000000u;
       QImage image(reinterpret_cast<const uchar*>(pixels.data()), width, height, width * 4,
                    QImage::Format_RGB32);
       painter.drawImage(0, 0, image);
-      if (width < this->width()) {
-        painter.fillRect(width, 0, this->width() - width, this->height(), background);
-      }
-      if (height < this->height())
-        painter.fillRect(0, height, width, this->height() - height, background);
-    } else {
-      painter.fillRect(rect(), background);
+      surface = image.rect();
+    }
+    for (const QRect& rest : QRegion(rect()).subtracted(surface)) {
+      painter.fillRect(rest, background);
     }
   }
 
  private:
   HWND window_;
+  HBRUSH background_;  // the class's background brush
   bool dialogFace_ = false;
   bool raisedEdge_ = false;
 };
@@ -137,19 +136,8 @@ class WindowWidget : public QWidget {
     QRect r = rect();
     if (frame_.thick) {
       painter.fillRect(r, face);
-      painter.setPen(face);
-      painter.drawLine(r.topLeft(), r.topRight());
-      painter.drawLine(r.topLeft(), r.bottomLeft());
-      painter.setPen(dark);
-      painter.drawLine(r.bottomLeft(), r.bottomRight());
-      painter.drawLine(r.topRight(), r.bottomRight());
-      QRect inner = r.adjusted(1, 1, -1, -1);
-      painter.setPen(light);
-      painter.drawLine(inner.topLeft(), inner.topRight());
-      painter.drawLine(inner.topLeft(), inner.bottomLeft());
-      painter.setPen(shadow);
-      painter.drawLine(inner.bottomLeft(), inner.bottomRight());
-      painter.drawLine(inner.topRight(), inner.bottomRight());
+      DrawEdges(painter, r, face, dark);
+      DrawEdges(painter, r.adjusted(1, 1, -1, -1), light, shadow);
     } else if (frame_.edgeX > 0 || frame_.edgeY > 0) {
       painter.setPen(Qt::black);
       painter.drawRect(r.adjusted(0, 0, -1, -1));
@@ -194,15 +182,10 @@ class WindowWidget : public QWidget {
     if (!isWindow() || !event->spontaneous() || isMinimized()) return;
     RECT r;
     if (!GetWindowRect(window_, &r)) return;
-    int width = event->size().width(), height = event->size().height();
-    if (!(windowFlags() & Qt::FramelessWindowHint)) {
-      // The window manager's frame stands for the model's border and caption bar.
-      int ex = 0, ey = 0, caption = 0;
-      OuterExtras(&ex, &ey, &caption);
-      width += 2 * ex;
-      height += 2 * ey + caption;
-    }
-    NoteUserGeometry(window_, r.left, r.top, width, height);
+    QSize size = event->size();
+    // The window manager's frame stands for the model's border and caption bar.
+    if (!(windowFlags() & Qt::FramelessWindowHint)) size += FrameExtent();
+    NoteUserGeometry(window_, r.left, r.top, size.width(), size.height());
   }
 
   void changeEvent(QEvent* event) override {
@@ -234,15 +217,16 @@ class WindowWidget : public QWidget {
   }
 
  private:
-  void OuterExtras(int* ex, int* ey, int* caption) {
+  // What the model's border and caption bar add to the widget's size (its client area and
+  // menu bar).
+  QSize FrameExtent() {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(window_);
-    if (!window) return;
+    if (!window) return QSize(0, 0);
     RECT area = ClientAreaLocked(*window);
     int menu = window->menu ? Metric(SM_CYMENU) : 0;
-    *ex = area.left;
-    *ey = (window->rect.bottom - window->rect.top) - area.bottom;
-    *caption = area.top - *ey - menu;
+    int bottomEdge = (window->rect.bottom - window->rect.top) - area.bottom;
+    return QSize(2 * area.left, area.top - menu + bottomEdge);
   }
 
   HWND window_;
@@ -266,8 +250,13 @@ class DisabledWindowInput : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (!IsUserInput(event->type()) || !watched->isWidgetType()) return false;
-    const HWND window = ModelWindowOf(static_cast<QWidget*>(watched));
-    if (!window || TakesInput(window)) return false;
+    const HWND handle = ModelWindowOf(static_cast<QWidget*>(watched));
+    if (!handle) return false;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = FindWindowLocked(handle);
+      if (!window || TakesInputLocked(*window)) return false;
+    }
     event->ignore();  // a close request too: the window stays
     return true;
   }
@@ -307,23 +296,31 @@ class DisabledWindowInput : public QObject {
     }
     return nullptr;
   }
-
-  static bool TakesInput(HWND handle) {
-    std::lock_guard lock(M().mutex);
-    for (Window* w = FindWindowLocked(handle); w; w = FindWindowLocked(w->parent)) {
-      if (w->style & WS_DISABLED) return false;
-      if (!(w->style & WS_CHILD)) break;  // an owner's state does not matter
-    }
-    return true;
-  }
 };
 
-QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
-  auto* bar = new QMenuBar(parent);
-  bar->setNativeMenuBar(false);
+// Under M().mutex: greys the bar's pop-ups and items as the menu's states say. The bar was
+// made from the menu: one action for each of its pop-ups and items, in their order.
+void ShowMenuStatesLocked(QMenuBar* bar, const Menu& menu) {
+  QList<QAction*> popups = bar->actions();
+  for (size_t i = 0; i < menu.popups.size() && i < static_cast<size_t>(popups.size()); ++i) {
+    const MenuPopup& popup = menu.popups[i];
+    popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
+    QList<QAction*> items = popups[i]->menu()->actions();
+    for (size_t j = 0; j < popup.items.size() && j < static_cast<size_t>(items.size()); ++j) {
+      const MenuItem& item = popup.items[j];
+      if (!item.separator) items[j]->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
+    }
+  }
+}
+
+// The window's menu bar made from its menu, or null when the menu is gone.
+QMenuBar* BuildMenuBar(HWND window, HMENU handle, QWidget* parent) {
   std::lock_guard lock(M().mutex);
   Menu* menu = M().menus.Find(handle);
-  if (!menu) return bar;
+  Window* owner = FindWindowLocked(window);
+  if (!menu || !owner) return nullptr;
+  auto* bar = new QMenuBar(parent);
+  bar->setNativeMenuBar(false);
   for (const MenuPopup& popup : menu->popups) {
     QMenu* qmenu = bar->addMenu(QString::fromStdString(popup.text));
     for (const MenuItem& item : popup.items) {
@@ -332,20 +329,15 @@ QMenuBar* BuildMenuBar(HMENU handle, QWidget* parent) {
         continue;
       }
       QAction* action = qmenu->addAction(QString::fromStdString(item.text));
-      action->setData(item.id);
-      UINT id = item.id;
-      QObject::connect(action, &QAction::triggered, [handle, id] {
-        // The command reaches the menu's window through its queue.
-        HWND owner = nullptr;
-        {
-          std::lock_guard lock(M().mutex);
-          if (Menu* m = M().menus.Find(handle)) owner = m->owner;
-        }
-        if (owner) PostMessageA(owner, WM_COMMAND, MAKELONG(id, 0), 0);
+      action->setData(item.id);  // the item's command id
+      // The command reaches the window through its queue.
+      QObject::connect(action, &QAction::triggered, [window, id = item.id] {
+        if (IsWindow(window)) PostMessageA(window, WM_COMMAND, MAKELONG(id, 0), 0);
       });
     }
   }
-  S().menuBars[handle] = bar;
+  ShowMenuStatesLocked(bar, *menu);
+  owner->peer->menuBar = bar;
   return bar;
 }
 
@@ -362,31 +354,32 @@ bool AskResizable(HWND handle) {
 
 }  // namespace
 
-void SyncWidget(HWND handle) {
+}  // namespace qtbackend::internal
+
+namespace window_system::display {
+
+using namespace qtbackend::internal;
+
+void ShowWindowState(HWND handle) {
   if (!OnWindowThread()) return;
   Window copy;
-  display::Peer peer;
-  QPointer<QWidget> parentClient;
-  QPointer<QWidget> ownerWidget;
+  Peer peer, parent;
   RECT area;
   bool dialog, control;
   {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (!window) return;
-    copy.style = window->style;
-    copy.exStyle = window->exStyle;
-    copy.text = window->text;
-    copy.rect = window->rect;
-    copy.menu = window->menu;
+    copy = *window;
     peer = *window->peer;
     area = ClientAreaLocked(*window);
     dialog = IsDialogLocked(*window);
     control = IsControlLocked(*window);
-    if (Window* parent = FindWindowLocked(window->parent)) {
-      parentClient = parent->peer->client;
-      ownerWidget = parent->peer->outer;
-    }
+    if (Window* p = FindWindowLocked(window->parent)) parent = *p->peer;
+  }
+  if (control) {
+    SyncControl(handle);
+    return;
   }
   bool child = (copy.style & WS_CHILD) != 0;
   bool visible = (copy.style & WS_VISIBLE) != 0;
@@ -394,17 +387,12 @@ void SyncWidget(HWND handle) {
   bool hasCaption = (copy.style & WS_CAPTION) == WS_CAPTION;
   int width = copy.rect.right - copy.rect.left, height = copy.rect.bottom - copy.rect.top;
 
-  if (control) {
-    SyncControl(handle);
-    return;
-  }
-
   WindowWidget* outer = static_cast<WindowWidget*>(peer.outer.data());
   QWidget* client = peer.client;
   bool frameless = !child && !hasCaption;
   if (!outer) {
     if (child) {
-      outer = new WindowWidget(handle, parentClient, Qt::Widget);
+      outer = new WindowWidget(handle, parent.client, Qt::Widget);
     } else {
       Qt::WindowFlags flags = (dialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint;
       if (frameless) {
@@ -415,12 +403,14 @@ void SyncWidget(HWND handle) {
         if (copy.style & WS_MINIMIZEBOX) flags |= Qt::WindowMinimizeButtonHint;
         if (copy.style & WS_MAXIMIZEBOX) flags |= Qt::WindowMaximizeButtonHint;
       }
-      outer = new WindowWidget(handle, ownerWidget ? ownerWidget->window() : nullptr, flags);
+      outer = new WindowWidget(handle, parent.outer ? parent.outer->window() : nullptr, flags);
     }
     DisabledWindowInput::Install();
-    auto* area = new ClientArea(handle, outer);
-    if (dialog) area->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
-    client = area;
+    auto* clientArea = new ClientArea(handle, copy.background, outer);
+    if (dialog) {
+      clientArea->MakeDialogFace(frameless && !(copy.style & (WS_BORDER | WS_THICKFRAME)));
+    }
+    client = clientArea;
     std::lock_guard lock(M().mutex);
     if (Window* window = FindWindowLocked(handle)) {
       window->peer->outer = outer;
@@ -442,17 +432,10 @@ void SyncWidget(HWND handle) {
   outer->SetFrame(frame);
 
   int menuHeight = copy.menu ? Metric(SM_CYMENU) : 0;
-  QMenuBar* bar = nullptr;
-  if (copy.menu) {
-    std::unique_lock lock(M().mutex);
-    Menu* menu = M().menus.Find(copy.menu);
-    bar = menu ? qobject_cast<QMenuBar*>(S().menuBars[copy.menu].data()) : nullptr;
-    lock.unlock();
-    if (!bar && menu) {
-      bar = BuildMenuBar(copy.menu, outer);
-      SyncMenuBar(copy.menu);
-      bar->show();
-    }
+  QMenuBar* bar = copy.menu ? peer.menuBar.data() : nullptr;
+  if (copy.menu && !bar) {
+    bar = BuildMenuBar(handle, copy.menu, outer);
+    if (bar) bar->show();
   }
 
   int clientWidth = area.right - area.left, clientHeight = area.bottom - area.top;
@@ -478,12 +461,11 @@ void SyncWidget(HWND handle) {
     if (!minimised) outer->move(copy.rect.left, copy.rect.top);
     outer->setWindowTitle(QString::fromStdString(copy.text));
   }
-  // A disabled child takes no input. A top-level window is disabled while a dialog or box
-  // it owns is open, which Qt's application modality already carries out; disabling its
-  // widget as well would disable the box, which Qt parents to it.
-  if (child) outer->setEnabled(!(copy.style & WS_DISABLED));
-
   if (child) {
+    // A disabled child takes no input. A top-level window is disabled while a dialog or box
+    // it owns is open, which Qt's application modality already carries out; disabling its
+    // widget as well would disable the box, which Qt parents to it.
+    outer->setEnabled(!(copy.style & WS_DISABLED));
     if (outer->isVisibleTo(outer->parentWidget()) != visible) outer->setVisible(visible);
   } else if (!visible) {
     if (outer->isVisible()) outer->hide();
@@ -496,44 +478,7 @@ void SyncWidget(HWND handle) {
   }
 }
 
-void SyncMenuBar(HMENU handle) {
-  if (!OnWindowThread()) return;
-  std::lock_guard lock(M().mutex);
-  Menu* menu = M().menus.Find(handle);
-  if (!menu) return;
-  auto* bar = qobject_cast<QMenuBar*>(S().menuBars[handle].data());
-  if (!bar) return;
-  QList<QAction*> popups = bar->actions();
-  for (int i = 0; i < popups.size() && i < static_cast<int>(menu->popups.size()); ++i) {
-    const MenuPopup& popup = menu->popups[static_cast<size_t>(i)];
-    popups[i]->setEnabled(!(popup.state & (MF_GRAYED | MF_DISABLED)));
-    QMenu* qmenu = popups[i]->menu();
-    if (!qmenu) continue;
-    for (QAction* action : qmenu->actions()) {
-      if (action->isSeparator()) continue;
-      UINT id = action->data().toUInt();
-      for (const MenuItem& item : popup.items) {
-        if (!item.separator && item.id == id) {
-          action->setEnabled(!(item.state & (MF_GRAYED | MF_DISABLED)));
-        }
-      }
-    }
-  }
-}
-
-void RepaintClient(HWND handle) {
-  if (!OnWindowThread()) return;
-  QPointer<QWidget> client;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (!window) return;
-    client = window->peer->client;
-  }
-  if (client) client->update();
-}
-
-void DropWidgets(HWND handle) {
+void DropPeer(HWND handle) {
   if (!OnWindowThread()) return;
   QPointer<QWidget> outer;
   {
@@ -541,8 +486,7 @@ void DropWidgets(HWND handle) {
     Window* window = FindWindowLocked(handle);
     if (!window) return;
     outer = window->peer->outer;
-    window->peer->outer = nullptr;
-    window->peer->client = nullptr;
+    *window->peer = {};
   }
   if (outer) {
     outer->hide();
@@ -551,20 +495,26 @@ void DropWidgets(HWND handle) {
   }
 }
 
-}  // namespace qtbackend::internal
+// The menu bar's widgets belong to the window thread.
+void ShowMenuState(HMENU handle) {
+  RunOnWindowThread([handle] {
+    std::lock_guard lock(M().mutex);
+    Menu* menu = M().menus.Find(handle);
+    Window* owner = menu ? FindWindowLocked(menu->owner) : nullptr;
+    if (owner && owner->peer->menuBar) ShowMenuStatesLocked(owner->peer->menuBar, *menu);
+  });
+}
+
+}  // namespace window_system::display
 
 namespace qtbackend {
 
 QWidget* WidgetOf(HWND window) {
-  std::lock_guard lock(internal::M().mutex);
-  internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->peer->outer.data() : nullptr;
+  return internal::PeerOf(window).outer;
 }
 
 QWidget* ClientWidgetOf(HWND window) {
-  std::lock_guard lock(internal::M().mutex);
-  internal::Window* w = internal::FindWindowLocked(window);
-  return w ? w->peer->client.data() : nullptr;
+  return internal::PeerOf(window).client;
 }
 
 }  // namespace qtbackend
