@@ -81,6 +81,13 @@ uint32_t NodeCapabilities(const v4l2_capability& capability) {
                                                           : capability.capabilities;
 }
 
+// A text field of the kernel's records, which need not be terminated.
+template <size_t N>
+std::string FieldText(const uint8_t (&field)[N]) {
+  const char* text = reinterpret_cast<const char*>(field);
+  return std::string(text, strnlen(text, N));
+}
+
 int RetryIoctl(int fd, unsigned long request, void* argument) {
   int result;
   do {
@@ -112,11 +119,7 @@ std::vector<V4l2Device> FindV4l2Devices() {
                     reinterpret_cast<const char*>(capability.driver),
                     (capability.version >> 16) & 0xff, (capability.version >> 8) & 0xff,
                     capability.version & 0xff);
-      devices.push_back({path,
-                         std::string(reinterpret_cast<const char*>(capability.card),
-                                     strnlen(reinterpret_cast<const char*>(capability.card),
-                                             sizeof capability.card)),
-                         version});
+      devices.push_back({path, FieldText(capability.card), version});
     }
     Calls().close(fd);
   }
@@ -285,12 +288,12 @@ bool V4l2Driver::Grab() {
   bool complete = !(newest.flags & V4L2_BUF_FLAG_ERROR) && newest.bytesused <= mapped.length &&
                   newest.bytesused >= bytesPerLine_ * static_cast<size_t>(height_ - 1) +
                                           3 * static_cast<size_t>(width_);
-  if (complete) Convert(static_cast<const BYTE*>(mapped.start), newest.bytesused);
+  if (complete) Convert(static_cast<const BYTE*>(mapped.start));
   Ioctl(VIDIOC_QBUF, &newest);
   return complete;
 }
 
-void V4l2Driver::Convert(const BYTE* rgb, size_t) {
+void V4l2Driver::Convert(const BYTE* rgb) {
   const size_t rowBytes = FrameRowBytes(width_);
   for (int y = 0; y < height_; ++y) {
     const BYTE* src = rgb + bytesPerLine_ * static_cast<size_t>(y);
@@ -362,11 +365,8 @@ std::vector<V4l2Driver::Control> V4l2Driver::Controls() {
     v4l2_control value{};
     value.id = id;
     int current = Ioctl(VIDIOC_G_CTRL, &value) == 0 ? value.value : query.default_value;
-    controls.push_back(
-        {id,
-         std::string(reinterpret_cast<const char*>(query.name),
-                     strnlen(reinterpret_cast<const char*>(query.name), sizeof query.name)),
-         query.minimum, query.maximum, std::max(1, query.step), current});
+    controls.push_back({id, FieldText(query.name), query.minimum, query.maximum,
+                        std::max(1, query.step), current});
   }
   return controls;
 }

@@ -83,7 +83,7 @@ class V4l2Driver : public CaptureDriver {
   bool StartStreaming();
   void StopStreaming();
   int Ioctl(unsigned long request, void* argument);
-  void Convert(const BYTE* rgb, size_t bytesUsed);
+  void Convert(const BYTE* rgb);
 
   V4l2Device device_;
   int fd_ = -1;
