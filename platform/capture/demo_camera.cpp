@@ -66,13 +66,8 @@ struct Canvas {
     p[2] = r;
   }
   void Fill(int x0, int y0, int x1, int y1, BYTE b, BYTE g, BYTE r) const {
-    for (int y = std::max(0, y0); y < std::min(height, y1); ++y) {
-      for (int x = std::max(0, x0); x < std::min(width, x1); ++x) {
-        BYTE* p = At(x, y);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-      }
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) Put(x, y, b, g, r);
     }
   }
 };
