@@ -49,14 +49,12 @@ std::vector<std::string> ListDevDirectory() {
   return paths;
 }
 
+// libv4l2's open and ioctl take variable arguments; the table's take fixed ones.
 int SystemOpen(const char* path, int flags) {
   return v4l2_open(path, flags);
 }
 int SystemIoctl(int fd, unsigned long request, void* argument) {
   return v4l2_ioctl(fd, request, argument);
-}
-void* SystemMmap(void* start, size_t length, int protection, int flags, int fd, int64_t offset) {
-  return v4l2_mmap(start, length, protection, flags, fd, offset);
 }
 int SystemPoll(int fd, int milliseconds) {
   pollfd entry{fd, POLLIN, 0};
@@ -68,7 +66,7 @@ int SystemPoll(int fd, int milliseconds) {
 }
 
 const V4l2Calls kSystemCalls{ListDevDirectory, SystemOpen,  v4l2_close, SystemIoctl,
-                             SystemMmap,       v4l2_munmap, SystemPoll};
+                             v4l2_mmap,        v4l2_munmap, SystemPoll};
 std::atomic<const V4l2Calls*> activeCalls{&kSystemCalls};
 
 const V4l2Calls& Calls() {
