@@ -404,14 +404,10 @@ const CaptureFrame* DemoCamera::Frame() {
 
 INT_PTR DemoCamera::ShowFormatDialog(HWND owner) {
   std::vector<FrameSize> sizes;
-  int current = 0;
-  for (const auto& size : kSizes) {
-    if (size[0] == width_) current = static_cast<int>(sizes.size());
-    sizes.push_back({size[0], size[1]});
-  }
-  int chosen = current;
-  if (!ChooseFrameSize(owner, "Demo Camera Format", sizes, current, &chosen)) return 0;
-  SetSize(sizes[chosen].width, sizes[chosen].height);
+  for (const auto& size : kSizes) sizes.push_back({size[0], size[1]});
+  FrameSize size{width_, height_};
+  if (!ChooseFrameSize(owner, "Demo Camera Format", sizes, &size)) return 0;
+  SetSize(size.width, size.height);
   return 1;
 }
 

@@ -378,15 +378,9 @@ bool V4l2Driver::SetControl(uint32_t id, int value) {
 }
 
 INT_PTR V4l2Driver::ShowFormatDialog(HWND owner) {
-  std::vector<FrameSize> sizes = FrameSizes();
-  if (sizes.empty()) return 0;
-  int current = 0;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    if (sizes[i].width == width_ && sizes[i].height == height_) current = static_cast<int>(i);
-  }
-  int chosen = current;
-  if (!ChooseFrameSize(owner, "Video Format", sizes, current, &chosen)) return 0;
-  return ChangeSize(sizes[chosen].width, sizes[chosen].height) ? 1 : 0;
+  FrameSize size{width_, height_};
+  if (!ChooseFrameSize(owner, "Video Format", FrameSizes(), &size)) return 0;
+  return ChangeSize(size.width, size.height) ? 1 : 0;
 }
 
 INT_PTR V4l2Driver::ShowSourceDialog(HWND owner) {
