@@ -96,10 +96,6 @@ int RetryIoctl(int fd, unsigned long request, void* argument) {
 
 }  // namespace
 
-const V4l2Calls& SystemV4l2Calls() {
-  return kSystemCalls;
-}
-
 void SetV4l2Calls(const V4l2Calls* calls) {
   activeCalls.store(calls ? calls : &kSystemCalls);
 }

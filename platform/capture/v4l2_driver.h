@@ -25,9 +25,8 @@ struct V4l2Calls {
   int (*poll)(int fd, int milliseconds);
 };
 
-// The calls of libv4l2 and the system.
-const V4l2Calls& SystemV4l2Calls();
-// Installs the calls every V4L2 driver uses from now on; the table must outlive them.
+// Installs the calls every V4L2 driver uses from now on, null for those of libv4l2 and the
+// system; the table must outlive them.
 void SetV4l2Calls(const V4l2Calls* calls);
 
 struct V4l2Device {
