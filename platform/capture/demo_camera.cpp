@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/capture/driver_dialogs.h"
 #include "platform/threads.h"
