@@ -11,7 +11,6 @@
 
 #define CF_TEXT 1
 #define CF_BITMAP 2
-#define CF_DIB 8
 #define CF_PALETTE 9
 
 BOOL OpenClipboard(HWND owner);

@@ -97,18 +97,18 @@ void ShowNewFrame(HWND window, CaptureWindowState& state) {
   }
 }
 
-bool Grab(HWND window, CaptureWindowState& state) {
-  if (!state.driver->Grab()) return false;
-  ++state.framesGrabbed;
-  ShowNewFrame(window, state);
-  return true;
+// Counts and shows the frame that a grab or a preview tick took into the driver's buffer,
+// when `taken`; gives `taken`.
+bool TookFrame(HWND window, CaptureWindowState& state, bool taken) {
+  if (taken) {
+    ++state.framesGrabbed;
+    ShowNewFrame(window, state);
+  }
+  return taken;
 }
 
-// One tick of the preview: the driver's newest frame, when a new one has come.
-void PreviewTick(HWND window, CaptureWindowState& state) {
-  if (!state.driver->PreviewFrame()) return;
-  ++state.framesGrabbed;
-  ShowNewFrame(window, state);
+bool Grab(HWND window, CaptureWindowState& state) {
+  return TookFrame(window, state, state.driver->Grab());
 }
 
 bool StartPreviewTimer(HWND window, CaptureWindowState& state) {
@@ -120,18 +120,20 @@ void StopPreview(HWND window, CaptureWindowState& state) {
   state.previewOn = false;
 }
 
+void DisconnectDriver(HWND window, CaptureWindowState& state) {
+  StopPreview(window, state);
+  state.driver->Disconnect();
+  state.driver.reset();
+  state.index = -1;
+}
+
 LRESULT Connect(HWND window, CaptureWindowState& state, WPARAM index) {
   std::shared_ptr<platform::CaptureDriver> driver =
       platform::CaptureDriverAt(static_cast<int>(index));
   if (!driver) return FALSE;
   driver->NoteRequest(WM_CAP_DRIVER_CONNECT, index, 0);
   if (driver == state.driver) return TRUE;
-  if (state.driver) {
-    StopPreview(window, state);
-    state.driver->Disconnect();
-    state.driver.reset();
-    state.index = -1;
-  }
+  if (state.driver) DisconnectDriver(window, state);
   if (!driver->Connect()) return FALSE;
   state.driver = driver;
   state.index = static_cast<int>(index);
@@ -172,8 +174,7 @@ LRESULT CopyFrame(HWND window, CaptureWindowState& state) {
   return TRUE;
 }
 
-LRESULT GetStatus(HWND window, CaptureWindowState& state, WPARAM size, LPARAM buffer) {
-  (void)window;
+LRESULT GetStatus(CaptureWindowState& state, WPARAM size, LPARAM buffer) {
   CAPSTATUS status{};
   if (!state.driver->GetImageSize(&status.uiImageWidth, &status.uiImageHeight)) return FALSE;
   std::vector<PALETTEENTRY> entries;
@@ -191,10 +192,7 @@ LRESULT CaptureRequest(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
   state.driver->NoteRequest(message, wParam, lParam);
   switch (message) {
     case WM_CAP_DRIVER_DISCONNECT:
-      StopPreview(window, state);
-      state.driver->Disconnect();
-      state.driver.reset();
-      state.index = -1;
+      DisconnectDriver(window, state);
       return TRUE;
     case WM_CAP_DRIVER_GET_NAME: {
       std::string name, version;
@@ -231,7 +229,7 @@ LRESULT CaptureRequest(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_CAP_DLG_VIDEOSOURCE:
       return state.driver->ShowSourceDialog(window) != 0 ? TRUE : FALSE;
     case WM_CAP_GET_STATUS:
-      return GetStatus(window, state, wParam, lParam);
+      return GetStatus(state, wParam, lParam);
     case WM_CAP_SET_PREVIEWRATE:
       if (wParam == 0 || !state.driver->SetPreviewRate(static_cast<UINT>(wParam))) return FALSE;
       state.previewRate = static_cast<UINT>(wParam);
@@ -269,7 +267,8 @@ LRESULT CaptureWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     case WM_TIMER:
       if (wParam == kPreviewTimer) {
         CaptureWindowState& state = StateOf(window);
-        if (state.driver && state.previewOn) PreviewTick(window, state);
+        // The driver's newest frame, when a new one has come.
+        if (state.driver && state.previewOn) TookFrame(window, state, state.driver->PreviewFrame());
       }
       return 0;
     case WM_PAINT: {

@@ -45,6 +45,14 @@ class CaptureWindowTest : public ::testing::Test {
     return SendMessageA(window, message, wParam, lParam);
   }
 
+  // The top-left pixel of the window's surface (0xRRGGBB), or -1 when it has none.
+  int ShownPixel() {
+    std::vector<uint32_t> pixels;
+    int width = 0, height = 0;
+    if (!ReadWindowSurface(window, &pixels, &width, &height) || pixels.empty()) return -1;
+    return static_cast<int>(pixels[0] & 0xFFFFFF);
+  }
+
   std::shared_ptr<ScriptedDriver> absent, camera;
   HWND parent = nullptr, window = nullptr;
 };
@@ -199,11 +207,7 @@ TEST_F(CaptureWindowTest, PreviewGrabsAtThePreviewRate) {
   int before = camera->grabs();
   headless::Advance(50);
   ASSERT_TRUE(headless::PumpUntil([&] { return camera->grabs() > before; }));
-  std::vector<uint32_t> pixels;
-  int width = 0, height = 0;
-  ASSERT_TRUE(ReadWindowSurface(window, &pixels, &width, &height));
-  EXPECT_EQ(pixels[0] & 0xFF, static_cast<uint32_t>(camera->grabs() - 1))
-      << "the newest frame is painted";
+  EXPECT_EQ(ShownPixel(), camera->grabs() - 1) << "the newest frame is painted";
 }
 
 // Frames that cannot be seen (the window hidden, or its top-level window minimised) are not
@@ -212,25 +216,19 @@ TEST_F(CaptureWindowTest, FramesArePaintedOnlyWhereTheyCanBeSeen) {
   camera->SetFrameGenerator(
       [](int n) { return ScriptedDriver::SolidFrame(32, 24, static_cast<BYTE>(10 + n), 0, 0); });
   ASSERT_EQ(Send(WM_CAP_DRIVER_CONNECT, 1), 1);  // grab 0
-  auto shown = [&] {
-    std::vector<uint32_t> pixels;
-    int width = 0, height = 0;
-    EXPECT_TRUE(ReadWindowSurface(window, &pixels, &width, &height));
-    return pixels.empty() ? -1 : static_cast<int>(pixels[0] & 0xFF);
-  };
-  EXPECT_EQ(shown(), 10);
+  EXPECT_EQ(ShownPixel(), 10);
   CloseWindow(parent);
   ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 1, behind the minimised parent
-  EXPECT_EQ(shown(), 10);
+  EXPECT_EQ(ShownPixel(), 10);
   OpenIcon(parent);
-  ASSERT_TRUE(headless::PumpUntil([&] { return shown() == 11; }));
+  ASSERT_TRUE(headless::PumpUntil([&] { return ShownPixel() == 11; }));
   ShowWindow(window, SW_HIDE);
   ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 2, hidden
-  EXPECT_EQ(shown(), 11);
+  EXPECT_EQ(ShownPixel(), 11);
   ShowWindow(window, SW_SHOW);
-  ASSERT_TRUE(headless::PumpUntil([&] { return shown() == 12; }));
+  ASSERT_TRUE(headless::PumpUntil([&] { return ShownPixel() == 12; }));
   ASSERT_EQ(Send(WM_CAP_GRAB_FRAME_NOSTOP), 1);  // grab 3, seen
-  EXPECT_EQ(shown(), 13);
+  EXPECT_EQ(ShownPixel(), 13);
 }
 
 }  // namespace

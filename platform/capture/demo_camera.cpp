@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "platform/capture/driver_dialogs.h"
 #include "platform/threads.h"
@@ -66,13 +65,8 @@ struct Canvas {
     p[2] = r;
   }
   void Fill(int x0, int y0, int x1, int y1, BYTE b, BYTE g, BYTE r) const {
-    for (int y = std::max(0, y0); y < std::min(height, y1); ++y) {
-      for (int x = std::max(0, x0); x < std::min(width, x1); ++x) {
-        BYTE* p = At(x, y);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-      }
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) Put(x, y, b, g, r);
     }
   }
 };
@@ -409,14 +403,10 @@ const CaptureFrame* DemoCamera::Frame() {
 
 INT_PTR DemoCamera::ShowFormatDialog(HWND owner) {
   std::vector<FrameSize> sizes;
-  int current = 0;
-  for (const auto& size : kSizes) {
-    if (size[0] == width_) current = static_cast<int>(sizes.size());
-    sizes.push_back({size[0], size[1]});
-  }
-  int chosen = current;
-  if (!ChooseFrameSize(owner, "Demo Camera Format", sizes, current, &chosen)) return 0;
-  SetSize(sizes[chosen].width, sizes[chosen].height);
+  for (const auto& size : kSizes) sizes.push_back({size[0], size[1]});
+  FrameSize size{width_, height_};
+  if (!ChooseFrameSize(owner, "Demo Camera Format", sizes, &size)) return 0;
+  SetSize(size.width, size.height);
   return 1;
 }
 

@@ -143,9 +143,12 @@ INT_PTR RunDialog(HWND owner, const DialogTemplate& dialog, DLGPROC procedure, v
 }  // namespace
 
 INT_PTR ChooseFrameSize(HWND owner, const char* caption, const std::vector<FrameSize>& sizes,
-                        int current, int* chosen) {
+                        FrameSize* size) {
   if (sizes.empty()) return 0;
-  SizeChoice choice{&sizes, std::clamp(current, 0, static_cast<int>(sizes.size()) - 1), -1};
+  SizeChoice choice{&sizes, 0, -1};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    if (sizes[i] == *size) choice.current = static_cast<int>(i);
+  }
   DialogTemplate dialog{0, kDialogStyle, caption, "MS Sans Serif", 8, 0, 0, 160, 62, {}};
   dialog.controls = {
       {ControlClass::kStatic, -1, "Picture size:", kChildStyle | SS_LEFT, 8, 10, 50, 10},
@@ -153,7 +156,7 @@ INT_PTR ChooseFrameSize(HWND owner, const char* caption, const std::vector<Frame
        60, 8, 90, 80}};
   for (ControlTemplate& button : Buttons(40, 160)) dialog.controls.push_back(button);
   INT_PTR result = RunDialog(owner, dialog, SizeDialogProc, &choice);
-  if (result != 0 && chosen) *chosen = choice.chosen;
+  if (result != 0) *size = sizes[static_cast<size_t>(choice.chosen)];
   return result;
 }
 

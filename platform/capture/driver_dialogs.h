@@ -12,13 +12,15 @@ namespace platform {
 struct FrameSize {
   int width;
   int height;
+
+  bool operator==(const FrameSize&) const = default;
 };
 
-// Offers `sizes` in a drop-down list with `current` selected. Gives 1 and the chosen index
-// in `chosen` when the user confirmed, 0 when cancelled or when the dialog could not be
-// shown.
+// Offers `sizes` in a drop-down list with *size selected (the first entry when it is not
+// offered). Gives 1 with the chosen size in *size when the user confirmed, 0 when cancelled
+// or when the dialog could not be shown.
 INT_PTR ChooseFrameSize(HWND owner, const char* caption, const std::vector<FrameSize>& sizes,
-                        int current, int* chosen);
+                        FrameSize* size);
 
 // One slider of a settings dialog; `value` is updated when the user confirms.
 struct Setting {

@@ -3,7 +3,6 @@
 // requests. Settings may be changed between requests from any thread.
 #pragma once
 
-#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>

@@ -49,14 +49,12 @@ std::vector<std::string> ListDevDirectory() {
   return paths;
 }
 
+// libv4l2's open and ioctl take variable arguments; the table's take fixed ones.
 int SystemOpen(const char* path, int flags) {
   return v4l2_open(path, flags);
 }
 int SystemIoctl(int fd, unsigned long request, void* argument) {
   return v4l2_ioctl(fd, request, argument);
-}
-void* SystemMmap(void* start, size_t length, int protection, int flags, int fd, int64_t offset) {
-  return v4l2_mmap(start, length, protection, flags, fd, offset);
 }
 int SystemPoll(int fd, int milliseconds) {
   pollfd entry{fd, POLLIN, 0};
@@ -68,7 +66,7 @@ int SystemPoll(int fd, int milliseconds) {
 }
 
 const V4l2Calls kSystemCalls{ListDevDirectory, SystemOpen,  v4l2_close, SystemIoctl,
-                             SystemMmap,       v4l2_munmap, SystemPoll};
+                             v4l2_mmap,        v4l2_munmap, SystemPoll};
 std::atomic<const V4l2Calls*> activeCalls{&kSystemCalls};
 
 const V4l2Calls& Calls() {
@@ -81,6 +79,13 @@ uint32_t NodeCapabilities(const v4l2_capability& capability) {
                                                           : capability.capabilities;
 }
 
+// A text field of the kernel's records, which need not be terminated.
+template <size_t N>
+std::string FieldText(const uint8_t (&field)[N]) {
+  const char* text = reinterpret_cast<const char*>(field);
+  return std::string(text, strnlen(text, N));
+}
+
 int RetryIoctl(int fd, unsigned long request, void* argument) {
   int result;
   do {
@@ -90,10 +95,6 @@ int RetryIoctl(int fd, unsigned long request, void* argument) {
 }
 
 }  // namespace
-
-const V4l2Calls& SystemV4l2Calls() {
-  return kSystemCalls;
-}
 
 void SetV4l2Calls(const V4l2Calls* calls) {
   activeCalls.store(calls ? calls : &kSystemCalls);
@@ -112,11 +113,7 @@ std::vector<V4l2Device> FindV4l2Devices() {
                     reinterpret_cast<const char*>(capability.driver),
                     (capability.version >> 16) & 0xff, (capability.version >> 8) & 0xff,
                     capability.version & 0xff);
-      devices.push_back({path,
-                         std::string(reinterpret_cast<const char*>(capability.card),
-                                     strnlen(reinterpret_cast<const char*>(capability.card),
-                                             sizeof capability.card)),
-                         version});
+      devices.push_back({path, FieldText(capability.card), version});
     }
     Calls().close(fd);
   }
@@ -285,12 +282,12 @@ bool V4l2Driver::Grab() {
   bool complete = !(newest.flags & V4L2_BUF_FLAG_ERROR) && newest.bytesused <= mapped.length &&
                   newest.bytesused >= bytesPerLine_ * static_cast<size_t>(height_ - 1) +
                                           3 * static_cast<size_t>(width_);
-  if (complete) Convert(static_cast<const BYTE*>(mapped.start), newest.bytesused);
+  if (complete) Convert(static_cast<const BYTE*>(mapped.start));
   Ioctl(VIDIOC_QBUF, &newest);
   return complete;
 }
 
-void V4l2Driver::Convert(const BYTE* rgb, size_t) {
+void V4l2Driver::Convert(const BYTE* rgb) {
   const size_t rowBytes = FrameRowBytes(width_);
   for (int y = 0; y < height_; ++y) {
     const BYTE* src = rgb + bytesPerLine_ * static_cast<size_t>(y);
@@ -362,11 +359,8 @@ std::vector<V4l2Driver::Control> V4l2Driver::Controls() {
     v4l2_control value{};
     value.id = id;
     int current = Ioctl(VIDIOC_G_CTRL, &value) == 0 ? value.value : query.default_value;
-    controls.push_back(
-        {id,
-         std::string(reinterpret_cast<const char*>(query.name),
-                     strnlen(reinterpret_cast<const char*>(query.name), sizeof query.name)),
-         query.minimum, query.maximum, std::max(1, query.step), current});
+    controls.push_back({id, FieldText(query.name), query.minimum, query.maximum,
+                        std::max(1, query.step), current});
   }
   return controls;
 }
@@ -380,15 +374,9 @@ bool V4l2Driver::SetControl(uint32_t id, int value) {
 }
 
 INT_PTR V4l2Driver::ShowFormatDialog(HWND owner) {
-  std::vector<FrameSize> sizes = FrameSizes();
-  if (sizes.empty()) return 0;
-  int current = 0;
-  for (size_t i = 0; i < sizes.size(); ++i) {
-    if (sizes[i].width == width_ && sizes[i].height == height_) current = static_cast<int>(i);
-  }
-  int chosen = current;
-  if (!ChooseFrameSize(owner, "Video Format", sizes, current, &chosen)) return 0;
-  return ChangeSize(sizes[chosen].width, sizes[chosen].height) ? 1 : 0;
+  FrameSize size{width_, height_};
+  if (!ChooseFrameSize(owner, "Video Format", FrameSizes(), &size)) return 0;
+  return ChangeSize(size.width, size.height) ? 1 : 0;
 }
 
 INT_PTR V4l2Driver::ShowSourceDialog(HWND owner) {

@@ -25,9 +25,8 @@ struct V4l2Calls {
   int (*poll)(int fd, int milliseconds);
 };
 
-// The calls of libv4l2 and the system.
-const V4l2Calls& SystemV4l2Calls();
-// Installs the calls every V4L2 driver uses from now on; the table must outlive them.
+// Installs the calls every V4L2 driver uses from now on, null for those of libv4l2 and the
+// system; the table must outlive them.
 void SetV4l2Calls(const V4l2Calls* calls);
 
 struct V4l2Device {
@@ -83,7 +82,7 @@ class V4l2Driver : public CaptureDriver {
   bool StartStreaming();
   void StopStreaming();
   int Ioctl(unsigned long request, void* argument);
-  void Convert(const BYTE* rgb, size_t bytesUsed);
+  void Convert(const BYTE* rgb);
 
   V4l2Device device_;
   int fd_ = -1;

@@ -335,32 +335,26 @@ TEST_F(V4l2DriverTest, DialogsOfferTheDeviceSizesAndControls) {
 }
 
 TEST_F(V4l2DriverTest, FailedConnectionsGiveEverythingBack) {
-  {
-    // The device will not convert to RGB24.
-    fake.pixelFormat = V4L2_PIX_FMT_YUYV;
-    V4l2Driver driver(std::string("/dev/video1"));
-    EXPECT_FALSE(driver.Connect());
-    EXPECT_TRUE(fake.openFds.empty());
-    fake.pixelFormat = V4L2_PIX_FMT_RGB24;
-  }
-  {
-    fake.failRequest = VIDIOC_STREAMON;
+  auto connectionFailsCleanly = [&] {
     V4l2Driver driver(std::string("/dev/video1"));
     EXPECT_FALSE(driver.Connect());
     EXPECT_TRUE(fake.mapped.empty());
     EXPECT_TRUE(fake.openFds.empty());
-    fake.failRequest = 0;
-  }
-  {
-    // The second buffer cannot be mapped: the first is unmapped again.
-    fake.failMmap = true;
-    fake.failMmapAfter = 1;
-    V4l2Driver driver(std::string("/dev/video1"));
-    EXPECT_FALSE(driver.Connect());
-    EXPECT_TRUE(fake.mapped.empty());
-    EXPECT_TRUE(fake.openFds.empty());
-    fake.failMmap = false;
-  }
+  };
+  // The device will not convert to RGB24.
+  fake.pixelFormat = V4L2_PIX_FMT_YUYV;
+  connectionFailsCleanly();
+  fake.pixelFormat = V4L2_PIX_FMT_RGB24;
+
+  fake.failRequest = VIDIOC_STREAMON;
+  connectionFailsCleanly();
+  fake.failRequest = 0;
+
+  // The second buffer cannot be mapped: the first is unmapped again.
+  fake.failMmap = true;
+  fake.failMmapAfter = 1;
+  connectionFailsCleanly();
+  fake.failMmap = false;
   {
     V4l2Driver driver(std::string("/dev/video7"));
     EXPECT_FALSE(driver.Connect());

@@ -36,6 +36,12 @@ bool OpenedHere(const Clipboard& board) {
   return board.open && !board.heldOutside && board.thread == std::this_thread::get_id();
 }
 
+// OpenedHere, setting ERROR_CLIPBOARD_NOT_OPEN when the clipboard is not open here.
+bool CheckOpenedHere(const Clipboard& board) {
+  if (!OpenedHere(board)) SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
+  return OpenedHere(board);
+}
+
 // Gives an object back to its service: bitmaps and palettes are deleted, memory freed.
 void Release(HANDLE object) {
   uint8_t kind = platform::KindOfHandle(object);
@@ -80,10 +86,7 @@ BOOL OpenClipboard(HWND owner) {
 BOOL CloseClipboard() {
   Clipboard& board = Board();
   std::lock_guard lock(board.mutex);
-  if (!OpenedHere(board)) {
-    SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
-    return FALSE;
-  }
+  if (!CheckOpenedHere(board)) return FALSE;
   board.open = false;
   board.thread.reset();
   board.opener = nullptr;
@@ -93,10 +96,7 @@ BOOL CloseClipboard() {
 BOOL EmptyClipboard() {
   Clipboard& board = Board();
   std::lock_guard lock(board.mutex);
-  if (!OpenedHere(board)) {
-    SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
-    return FALSE;
-  }
+  if (!CheckOpenedHere(board)) return FALSE;
   for (auto& [format, object] : board.data) Release(object);
   board.data.clear();
   board.owner = board.opener;
@@ -106,10 +106,7 @@ BOOL EmptyClipboard() {
 HANDLE GetClipboardData(UINT format) {
   Clipboard& board = Board();
   std::lock_guard lock(board.mutex);
-  if (!OpenedHere(board)) {
-    SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
-    return nullptr;
-  }
+  if (!CheckOpenedHere(board)) return nullptr;
   auto it = board.data.find(format);
   return it == board.data.end() ? nullptr : it->second;
 }
@@ -117,10 +114,7 @@ HANDLE GetClipboardData(UINT format) {
 HANDLE SetClipboardData(UINT format, HANDLE data) {
   Clipboard& board = Board();
   std::lock_guard lock(board.mutex);
-  if (!OpenedHere(board)) {
-    SetLastError(ERROR_CLIPBOARD_NOT_OPEN);
-    return nullptr;
-  }
+  if (!CheckOpenedHere(board)) return nullptr;
   // Rendering on request (no data now) is not offered.
   if (!data) {
     SetLastError(ERROR_NOT_SUPPORTED);

@@ -85,14 +85,7 @@ HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const
     if (!header) SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (dc) {
-    auto& state = Objects();
-    std::lock_guard lock(state.mutex);
-    if (!state.contexts.Find(dc)) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
-  }
+  if (!gdi::NullOrLiveContext(dc)) return nullptr;
   DibFormat format;
   std::vector<uint32_t> colors;
   const bool drawn = (init & CBM_INIT) != 0;

@@ -87,6 +87,10 @@ inline uint32_t SwapRedBlue(uint32_t c) {
   return ((c & 0xff) << 16) | (c & 0xff00) | ((c >> 16) & 0xff);
 }
 
+// Whether `dc` is null or a live context; false, with ERROR_INVALID_HANDLE, for a stale
+// one. Takes the lock itself.
+bool NullOrLiveContext(HDC dc);
+
 // Sizes `picture` to width x height, all black unless `filled` is false (the caller then
 // writes every pixel before anything reads one); false when it does not fit in memory.
 bool AllocatePicture(Picture* picture, int width, int height, bool filled = true);

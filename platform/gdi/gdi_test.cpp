@@ -76,6 +76,24 @@ Dib FromBitmap(HBITMAP bitmap, const Dib& like, int* rowsCopied) {
   return out;
 }
 
+// Makes a device bitmap of `dib` and reads it back in the layout of `like`; no rows are
+// copied when the bitmap cannot be made.
+Dib RoundTrip(Dib& dib, const Dib& like, int* rowsCopied) {
+  HBITMAP bitmap = ToBitmap(dib);
+  Dib back = FromBitmap(bitmap, like, rowsCopied);
+  DeleteObject(bitmap);
+  return back;
+}
+
+// The colour of a bitmap's pixel, read through a memory context of its own.
+COLORREF PixelOf(HBITMAP bitmap, int x, int y) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  SelectObject(dc, bitmap);
+  COLORREF color = GetPixel(dc, x, y);
+  DeleteDC(dc);
+  return color;
+}
+
 std::vector<uint32_t> kVga = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
                               0x008080, 0xc0c0c0, 0x808080, 0xff0000, 0x00ff00, 0xffff00,
                               0x0000ff, 0xff00ff, 0x00ffff, 0xffffff};
@@ -176,14 +194,11 @@ TEST(GdiConversion, TwentyFourBitFramesRoundTripExactly) {
     Dib dib = MakeDib(321, height, 24);
     FillRandom(&dib, 7);
     ClearPadding(&dib, 321 * 3);
-    HBITMAP bitmap = ToBitmap(dib);
-    ASSERT_NE(bitmap, nullptr);
     int rows = 0;
-    Dib back = FromBitmap(bitmap, dib, &rows);
+    Dib back = RoundTrip(dib, dib, &rows);
     EXPECT_EQ(rows, 6);
     EXPECT_EQ(back.rows, dib.rows) << "height " << height;
     EXPECT_EQ(back.Header()->biSizeImage, 964u * 6);
-    DeleteObject(bitmap);
   }
 }
 
@@ -199,13 +214,10 @@ TEST(GdiConversion, BottomUpAndTopDownRowsLandWhereTheyBelong) {
       }
     }
     HBITMAP bitmap = ToBitmap(dib);
-    HDC dc = CreateCompatibleDC(nullptr);
-    SelectObject(dc, bitmap);
     int firstRowY = height > 0 ? 2 : 0;
-    EXPECT_EQ(GetPixel(dc, 1, firstRowY), RGB(255, 0, 0)) << "height " << height;
-    EXPECT_EQ(GetPixel(dc, 1, 1), RGB(0, 0, 255));
-    EXPECT_EQ(GetPixel(dc, 2, 0), CLR_INVALID);
-    DeleteDC(dc);
+    EXPECT_EQ(PixelOf(bitmap, 1, firstRowY), RGB(255, 0, 0)) << "height " << height;
+    EXPECT_EQ(PixelOf(bitmap, 1, 1), RGB(0, 0, 255));
+    EXPECT_EQ(PixelOf(bitmap, 2, 0), CLR_INVALID);
     DeleteObject(bitmap);
   }
 }
@@ -244,43 +256,36 @@ TEST(GdiConversion, ThirtyTwoAndSixteenBitRowsRoundTrip) {
   Dib dib32 = MakeDib(5, 4, 32);
   FillRandom(&dib32, 3);
   for (size_t i = 3; i < dib32.rows.size(); i += 4) dib32.rows[i] = 0;  // unused byte
-  HBITMAP bitmap = ToBitmap(dib32);
   int rows = 0;
-  EXPECT_EQ(FromBitmap(bitmap, dib32, &rows).rows, dib32.rows);
-  DeleteObject(bitmap);
+  EXPECT_EQ(RoundTrip(dib32, dib32, &rows).rows, dib32.rows);
 
   // 5-5-5 without masks: the top bit of each pixel is unused.
   Dib dib16 = MakeDib(5, 4, 16);
   FillRandom(&dib16, 4);
   for (size_t i = 1; i < dib16.rows.size(); i += 2) dib16.rows[i] &= 0x7f;
   ClearPadding(&dib16, 10);
-  bitmap = ToBitmap(dib16);
+  HBITMAP bitmap = ToBitmap(dib16);
   Dib back = FromBitmap(bitmap, dib16, &rows);
   EXPECT_EQ(rows, 4);
   EXPECT_EQ(back.rows, dib16.rows);
   // White in 5-5-5 is white on the device.
-  HDC dc = CreateCompatibleDC(nullptr);
-  SelectObject(dc, bitmap);
   uint16_t p = static_cast<uint16_t>(dib16.Row(3)[0] | (dib16.Row(3)[1] << 8));
   BYTE r5 = (p >> 10) & 31, g5 = (p >> 5) & 31, b5 = p & 31;
-  EXPECT_EQ(GetPixel(dc, 0, 0),
+  EXPECT_EQ(PixelOf(bitmap, 0, 0),
             RGB((r5 << 3) | (r5 >> 2), (g5 << 3) | (g5 >> 2), (b5 << 3) | (b5 >> 2)));
-  DeleteDC(dc);
   DeleteObject(bitmap);
 
   // 5-6-5 with masks, read back with the masks the device gives.
   Dib dib565 = MakeDib(6, 2, 16, {0xf800, 0x07e0, 0x001f}, BI_BITFIELDS);
   FillRandom(&dib565, 5);
-  bitmap = ToBitmap(dib565);
   Dib asked = dib565;
   std::memset(asked.info.data() + sizeof(BITMAPINFOHEADER), 0, 12);
-  back = FromBitmap(bitmap, asked, &rows);
+  back = RoundTrip(dib565, asked, &rows);
   EXPECT_EQ(rows, 2);
   // The masks were written, and the pixel size.
   EXPECT_TRUE(std::equal(back.info.begin() + 40, back.info.end(), dib565.info.begin() + 40));
   EXPECT_EQ(back.Header()->biSizeImage, 2u * 12);
   EXPECT_EQ(back.rows, dib565.rows);
-  DeleteObject(bitmap);
 }
 
 TEST(GdiConversion, IndexedRowsKeepTheirColours) {
@@ -289,12 +294,10 @@ TEST(GdiConversion, IndexedRowsKeepTheirColours) {
   FillRandom(&dib4, 11);
   ClearPadding(&dib4, 5);
   for (int scan = 0; scan < 3; ++scan) dib4.Row(scan)[4] &= 0xf0;  // the ninth pixel only
-  HBITMAP bitmap = ToBitmap(dib4);
   int rows = 0;
-  Dib back4 = FromBitmap(bitmap, dib4, &rows);
+  Dib back4 = RoundTrip(dib4, dib4, &rows);
   EXPECT_EQ(back4.rows, dib4.rows);
   EXPECT_TRUE(std::equal(back4.info.begin() + 40, back4.info.end(), dib4.info.begin() + 40));
-  DeleteObject(bitmap);
 
   // 1 bit, black and white.
   Dib dib1 = MakeDib(13, 2, 1, {0x000000, 0xffffff});
@@ -303,9 +306,7 @@ TEST(GdiConversion, IndexedRowsKeepTheirColours) {
     dib1.Row(scan)[1] &= 0xf8;
     std::memset(dib1.Row(scan) + 2, 0, 2);
   }
-  bitmap = ToBitmap(dib1);
-  EXPECT_EQ(FromBitmap(bitmap, dib1, &rows).rows, dib1.rows);
-  DeleteObject(bitmap);
+  EXPECT_EQ(RoundTrip(dib1, dib1, &rows).rows, dib1.rows);
 
   // 8 bits with a table of the program's own: colours on the device, then the device's
   // table on the way back, each pixel at the entry of its own colour.
@@ -313,13 +314,10 @@ TEST(GdiConversion, IndexedRowsKeepTheirColours) {
   for (int i = 0; i < 256; ++i) table[i] = static_cast<uint32_t>(i * 0x010203) & 0xffffff;
   Dib dib8 = MakeDib(4, 2, 8, table);
   FillRandom(&dib8, 13);
-  bitmap = ToBitmap(dib8);
-  HDC dc = CreateCompatibleDC(nullptr);
-  SelectObject(dc, bitmap);
+  HBITMAP bitmap = ToBitmap(dib8);
   BYTE index = dib8.Row(1)[2];
   uint32_t c = table[index];
-  EXPECT_EQ(GetPixel(dc, 2, 0), RGB(c >> 16, (c >> 8) & 0xff, c & 0xff));
-  DeleteDC(dc);
+  EXPECT_EQ(PixelOf(bitmap, 2, 0), RGB(c >> 16, (c >> 8) & 0xff, c & 0xff));
 
   Dib device = MakeDib(4, 2, 8);
   device.info.resize(sizeof(BITMAPINFOHEADER) + 1024);
@@ -330,18 +328,16 @@ TEST(GdiConversion, IndexedRowsKeepTheirColours) {
   EXPECT_EQ(colors[255].rgbRed, 255);
   EXPECT_EQ(colors[0].rgbGreen, 0);
   ReleaseDC(nullptr, screen);
-  // Colours of the device's table come back as their entries.
   DeleteObject(bitmap);
+  // Colours of the device's table come back as their entries.
   std::vector<uint32_t> deviceTable(256);
   std::memcpy(deviceTable.data(), device.info.data() + 40, 1024);
   Dib exact = MakeDib(16, 16, 8, deviceTable);
   for (int i = 0; i < 256; ++i) exact.Row(i / 16)[i % 16] = static_cast<BYTE>(i);
-  bitmap = ToBitmap(exact);
-  Dib back8 = FromBitmap(bitmap, exact, &rows);
+  Dib back8 = RoundTrip(exact, exact, &rows);
   for (int i = 0; i < 256; ++i) {
     EXPECT_EQ(deviceTable[back8.Row(i / 16)[i % 16]], deviceTable[i]) << i;
   }
-  DeleteObject(bitmap);
 }
 
 TEST(GdiConversion, CoreHeadersCompressedRowsAndPartialReads) {
@@ -359,11 +355,8 @@ TEST(GdiConversion, CoreHeadersCompressedRowsAndPartialReads) {
       CreateDIBitmap(screen, reinterpret_cast<BITMAPINFOHEADER*>(core.data()), CBM_INIT, rows,
                      reinterpret_cast<BITMAPINFO*>(core.data()), DIB_RGB_COLORS);
   ASSERT_NE(bitmap, nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  SelectObject(dc, bitmap);
-  EXPECT_EQ(GetPixel(dc, 1, 0), RGB(0x33, 0x22, 0x11));
-  EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 0));
-  DeleteDC(dc);
+  EXPECT_EQ(PixelOf(bitmap, 1, 0), RGB(0x33, 0x22, 0x11));
+  EXPECT_EQ(PixelOf(bitmap, 0, 0), RGB(0, 0, 0));
 
   // Compressed rows are refused both ways.
   Dib rle = MakeDib(3, 2, 8, {}, BI_RLE8);
@@ -499,11 +492,9 @@ TEST(GdiThreads, ConversionsOnOneThreadWhileAnotherDraws) {
   HBITMAP shown = ToBitmap(dib);
   std::thread converter([&] {
     for (int i = 0; i < 50; ++i) {
-      HBITMAP bitmap = ToBitmap(dib);
       int rows = 0;
-      Dib back = FromBitmap(bitmap, dib, &rows);
+      RoundTrip(dib, dib, &rows);
       EXPECT_EQ(rows, 48);
-      DeleteObject(bitmap);
     }
   });
   Canvas canvas(64, 48);

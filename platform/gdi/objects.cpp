@@ -74,6 +74,14 @@ bool AllocatePicture(Picture* picture, int width, int height, bool filled) {
   return true;
 }
 
+bool NullOrLiveContext(HDC dc) {
+  auto& state = Objects();
+  std::lock_guard lock(state.mutex);
+  if (!dc || state.contexts.Find(dc)) return true;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return false;
+}
+
 Picture* TargetPicture(State& state, const DeviceContext& dc, bool forWriting) {
   if (dc.target == Target::kMemory) {
     if (forWriting && dc.bitmap == state.defaultBitmap) return nullptr;
@@ -203,13 +211,7 @@ HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  {
-    std::lock_guard lock(state.mutex);
-    if (dc && !state.contexts.Find(dc)) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
-  }
+  if (!gdi::NullOrLiveContext(dc)) return nullptr;
   auto bitmap = std::make_unique<gdi::Bitmap>();
   if (!gdi::AllocatePicture(&bitmap->picture, width, height)) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -13,166 +13,103 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
+
+#include "platform/sockets/wsa_errors.h"
 
 namespace platform::bsd {
 namespace {
 
-// The platform's codes, as platform/sockets.h defines them (that header cannot be
-// included here).
-enum WsaCode : int {
-  kWsaEintr = 10004,
-  kWsaEbadf = 10009,
-  kWsaEacces = 10013,
-  kWsaEfault = 10014,
-  kWsaEinval = 10022,
-  kWsaEmfile = 10024,
-  kWsaEinprogress = 10036,
-  kWsaEalready = 10037,
-  kWsaEnotsock = 10038,
-  kWsaEdestaddrreq = 10039,
-  kWsaEmsgsize = 10040,
-  kWsaEprototype = 10041,
-  kWsaEnoprotoopt = 10042,
-  kWsaEprotonosupport = 10043,
-  kWsaEsocktnosupport = 10044,
-  kWsaEopnotsupp = 10045,
-  kWsaEafnosupport = 10047,
-  kWsaEaddrinuse = 10048,
-  kWsaEaddrnotavail = 10049,
-  kWsaEnetdown = 10050,
-  kWsaEnetunreach = 10051,
-  kWsaEnetreset = 10052,
-  kWsaEconnaborted = 10053,
-  kWsaEconnreset = 10054,
-  kWsaEnobufs = 10055,
-  kWsaEisconn = 10056,
-  kWsaEnotconn = 10057,
-  kWsaEtimedout = 10060,
-  kWsaEconnrefused = 10061,
-  kWsaEnametoolong = 10063,
-  kWsaEhostdown = 10064,
-  kWsaEhostunreach = 10065,
-  kWsaSyscallfailure = 10107,
-  kWsaHostNotFound = 11001,
-  kWsaTryAgain = 11002,
-  kWsaNoRecovery = 11003,
-  kWsaNoData = 11004,
+// The platform's code for each errno value of a socket call; the first entry found counts.
+constexpr std::pair<int, int> kErrnoCodes[] = {
+    {EINTR, WSAEINTR},
+    {EBADF, WSAEBADF},
+    {EACCES, WSAEACCES},
+    {EPERM, WSAEACCES},
+    {EFAULT, WSAEFAULT},
+    {EINVAL, WSAEINVAL},
+    {EMFILE, WSAEMFILE},
+    {ENFILE, WSAEMFILE},
+    // Sockets are blocking, so "would block" means the time-out ran out.
+    {EAGAIN, WSAETIMEDOUT},
+    {EWOULDBLOCK, WSAETIMEDOUT},
+    {ETIMEDOUT, WSAETIMEDOUT},
+    {EINPROGRESS, WSAEINPROGRESS},
+    {EALREADY, WSAEALREADY},
+    {ENOTSOCK, WSAENOTSOCK},
+    {EDESTADDRREQ, WSAEDESTADDRREQ},
+    {EMSGSIZE, WSAEMSGSIZE},
+    {EPROTOTYPE, WSAEPROTOTYPE},
+    {ENOPROTOOPT, WSAENOPROTOOPT},
+    {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+    {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+    {EOPNOTSUPP, WSAEOPNOTSUPP},
+    {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+    {EADDRINUSE, WSAEADDRINUSE},
+    {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+    {ENETDOWN, WSAENETDOWN},
+    {ENETUNREACH, WSAENETUNREACH},
+    {ENETRESET, WSAENETRESET},
+    {ECONNABORTED, WSAECONNABORTED},
+    // The program never shuts a connection down itself, so a broken pipe means the peer
+    // has reset or closed it: the platform reports that as a reset.
+    {ECONNRESET, WSAECONNRESET},
+    {EPIPE, WSAECONNRESET},
+    {ENOBUFS, WSAENOBUFS},
+    {ENOMEM, WSAENOBUFS},
+    {EISCONN, WSAEISCONN},
+    {ENOTCONN, WSAENOTCONN},
+    {ECONNREFUSED, WSAECONNREFUSED},
+    {ENAMETOOLONG, WSAENAMETOOLONG},
+    {EHOSTDOWN, WSAEHOSTDOWN},
+    {EHOSTUNREACH, WSAEHOSTUNREACH},
 };
+
+// The platform's socket error code for an errno value of a socket call.
+int WsaErrorFromErrno(int errnoValue) {
+  for (const auto& [errnoCode, wsaCode] : kErrnoCodes) {
+    if (errnoCode == errnoValue) return wsaCode;
+  }
+  return WSASYSCALLFAILURE;
+}
+
+// Stores the platform's code for the failed call's errno in *error; gives -1.
+int Failed(int* error) {
+  *error = WsaErrorFromErrno(errno);
+  return -1;
+}
 
 // The platform's code for a resolver failure.
 int WsaErrorFromResolver(int code, int savedErrno) {
   switch (code) {
     case EAI_NONAME:
-      return kWsaHostNotFound;
+      return WSAHOST_NOT_FOUND;
     case EAI_AGAIN:
-      return kWsaTryAgain;
+      return WSATRY_AGAIN;
     case EAI_FAIL:
-      return kWsaNoRecovery;
+      return WSANO_RECOVERY;
 #ifdef EAI_NODATA
     case EAI_NODATA:
-      return kWsaNoData;
+      return WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
     case EAI_ADDRFAMILY:
-      return kWsaNoData;
+      return WSANO_DATA;
 #endif
     case EAI_MEMORY:
-      return kWsaEnobufs;
+      return WSAENOBUFS;
     case EAI_SYSTEM:
       return WsaErrorFromErrno(savedErrno);
     default:
-      return kWsaNoRecovery;
+      return WSANO_RECOVERY;
   }
 }
 
 }  // namespace
 
-int WsaErrorFromErrno(int errnoValue) {
-  switch (errnoValue) {
-    case EINTR:
-      return kWsaEintr;
-    case EBADF:
-      return kWsaEbadf;
-    case EACCES:
-    case EPERM:
-      return kWsaEacces;
-    case EFAULT:
-      return kWsaEfault;
-    case EINVAL:
-      return kWsaEinval;
-    case EMFILE:
-    case ENFILE:
-      return kWsaEmfile;
-    // Sockets are blocking, so "would block" means the time-out ran out.
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-    case ETIMEDOUT:
-      return kWsaEtimedout;
-    case EINPROGRESS:
-      return kWsaEinprogress;
-    case EALREADY:
-      return kWsaEalready;
-    case ENOTSOCK:
-      return kWsaEnotsock;
-    case EDESTADDRREQ:
-      return kWsaEdestaddrreq;
-    case EMSGSIZE:
-      return kWsaEmsgsize;
-    case EPROTOTYPE:
-      return kWsaEprototype;
-    case ENOPROTOOPT:
-      return kWsaEnoprotoopt;
-    case EPROTONOSUPPORT:
-      return kWsaEprotonosupport;
-    case ESOCKTNOSUPPORT:
-      return kWsaEsocktnosupport;
-    case EOPNOTSUPP:
-      return kWsaEopnotsupp;
-    case EAFNOSUPPORT:
-      return kWsaEafnosupport;
-    case EADDRINUSE:
-      return kWsaEaddrinuse;
-    case EADDRNOTAVAIL:
-      return kWsaEaddrnotavail;
-    case ENETDOWN:
-      return kWsaEnetdown;
-    case ENETUNREACH:
-      return kWsaEnetunreach;
-    case ENETRESET:
-      return kWsaEnetreset;
-    case ECONNABORTED:
-      return kWsaEconnaborted;
-    // The program never shuts a connection down itself, so a broken pipe means the peer
-    // has reset or closed it: the platform reports that as a reset.
-    case ECONNRESET:
-    case EPIPE:
-      return kWsaEconnreset;
-    case ENOBUFS:
-    case ENOMEM:
-      return kWsaEnobufs;
-    case EISCONN:
-      return kWsaEisconn;
-    case ENOTCONN:
-      return kWsaEnotconn;
-    case ECONNREFUSED:
-      return kWsaEconnrefused;
-    case ENAMETOOLONG:
-      return kWsaEnametoolong;
-    case EHOSTDOWN:
-      return kWsaEhostdown;
-    case EHOSTUNREACH:
-      return kWsaEhostunreach;
-    default:
-      return kWsaSyscallfailure;
-  }
-}
-
 int OpenStreamSocket(int* error) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) *error = WsaErrorFromErrno(errno);
-  return fd;
+  return fd < 0 ? Failed(error) : fd;
 }
 
 int Connect(int fd, uint32_t address, uint16_t port, int* error) {
@@ -182,7 +119,7 @@ int Connect(int fd, uint32_t address, uint16_t port, int* error) {
   peer.sin_addr.s_addr = address;
   if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return 0;
   // A connect that runs out of SO_SNDTIMEO reports EINPROGRESS on Linux.
-  *error = errno == EINPROGRESS ? kWsaEtimedout : WsaErrorFromErrno(errno);
+  *error = errno == EINPROGRESS ? WSAETIMEDOUT : WsaErrorFromErrno(errno);
   return -1;
 }
 
@@ -192,8 +129,7 @@ int Send(int fd, const char* data, int length, int* error) {
     ssize_t n = ::send(fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      *error = WsaErrorFromErrno(errno);
-      return -1;
+      return Failed(error);
     }
     sent += static_cast<int>(n);
   }
@@ -205,8 +141,7 @@ int Receive(int fd, char* buffer, int length, int* error) {
     ssize_t n = ::recv(fd, buffer, static_cast<size_t>(length), 0);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EINTR) continue;
-    *error = WsaErrorFromErrno(errno);
-    return -1;
+    return Failed(error);
   }
 }
 
@@ -214,17 +149,13 @@ int SetTimeout(int fd, bool sending, uint32_t milliseconds, int* error) {
   timeval limit{};
   limit.tv_sec = static_cast<time_t>(milliseconds / 1000);
   limit.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
-  if (::setsockopt(fd, SOL_SOCKET, sending ? SO_SNDTIMEO : SO_RCVTIMEO, &limit, sizeof limit) == 0)
-    return 0;
-  *error = WsaErrorFromErrno(errno);
-  return -1;
+  int option = sending ? SO_SNDTIMEO : SO_RCVTIMEO;
+  return ::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0 ? 0 : Failed(error);
 }
 
 int SetNoDelay(int fd, bool on, int* error) {
   int value = on ? 1 : 0;
-  if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0) return 0;
-  *error = WsaErrorFromErrno(errno);
-  return -1;
+  return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0 ? 0 : Failed(error);
 }
 
 void Close(int fd) {
@@ -253,7 +184,7 @@ int ResolveIPv4(const char* name, std::string* canonicalName, std::vector<uint32
   }
   ::freeaddrinfo(found);
   if (addresses->empty()) {
-    *error = kWsaNoData;
+    *error = WSANO_DATA;
     return -1;
   }
   return 0;

@@ -31,7 +31,4 @@ int ResolveIPv4(const char* name, std::string* canonicalName, std::vector<uint32
 // Parses a dotted IPv4 address ("127.0.0.1").
 bool ParseDottedIPv4(const char* text, uint32_t* address);
 
-// The platform's socket error code for an errno value of a socket call.
-int WsaErrorFromErrno(int errnoValue);
-
 }  // namespace platform::bsd

@@ -76,9 +76,11 @@ int DescriptorOf(SOCKET s) {
   return record->fd;
 }
 
+// Whether the library is started; false with WSANOTINITIALISED set when it is not.
 bool Started() {
   SocketService& service = Service();
   std::lock_guard lock(service.sockets.mutex());
+  if (service.starts == 0) WSASetLastError(WSANOTINITIALISED);
   return service.starts > 0;
 }
 
@@ -103,10 +105,7 @@ int StartLibrary(WORD versionRequested, WSADATA* data) {
 }
 
 hostent* LookUpHost(const char* name) {
-  if (!Started()) {
-    WSASetLastError(WSANOTINITIALISED);
-    return nullptr;
-  }
+  if (!Started()) return nullptr;
   // A null or empty name would ask for the local host's own record, which this service
   // does not offer.
   if (!name || !*name) {
@@ -148,10 +147,7 @@ hostent* LookUpHost(const char* name) {
 }
 
 SOCKET OpenSocket(int family, int type, int protocol) {
-  if (!Started()) {
-    WSASetLastError(WSANOTINITIALISED);
-    return INVALID_SOCKET;
-  }
+  if (!Started()) return INVALID_SOCKET;
   // Only IPv4 stream sockets over TCP are offered.
   int refusal = family != AF_INET                            ? WSAEAFNOSUPPORT
                 : type != SOCK_STREAM                        ? WSAESOCKTNOSUPPORT
@@ -187,22 +183,27 @@ int ConnectSocket(SOCKET s, const sockaddr* address, int addressLength) {
   return 0;
 }
 
-// Only flags 0 are offered (no out-of-band data, no peeking).
-int SendOnSocket(SOCKET s, const char* buffer, int length, int flags) {
+// The descriptor for a send or receive of `length` bytes at `buffer`, or -1 with the error
+// set. Only flags 0 are offered (no out-of-band data, no peeking).
+int TransferDescriptor(SOCKET s, const char* buffer, int length, int flags) {
   int fd = DescriptorOf(s);
   if (fd < 0) return SOCKET_ERROR;
   if (flags != 0) return Fail(WSAEOPNOTSUPP);
   if (length < 0 || (!buffer && length > 0)) return Fail(WSAEFAULT);
+  return fd;
+}
+
+int SendOnSocket(SOCKET s, const char* buffer, int length, int flags) {
+  int fd = TransferDescriptor(s, buffer, length, flags);
+  if (fd < 0) return SOCKET_ERROR;
   int error = 0;
   int sent = platform::bsd::Send(fd, buffer, length, &error);
   return sent < 0 ? Fail(error) : sent;
 }
 
 int ReceiveOnSocket(SOCKET s, char* buffer, int length, int flags) {
-  int fd = DescriptorOf(s);
+  int fd = TransferDescriptor(s, buffer, length, flags);
   if (fd < 0) return SOCKET_ERROR;
-  if (flags != 0) return Fail(WSAEOPNOTSUPP);
-  if (length < 0 || (!buffer && length > 0)) return Fail(WSAEFAULT);
   int error = 0;
   int received = platform::bsd::Receive(fd, buffer, length, &error);
   return received < 0 ? Fail(error) : received;

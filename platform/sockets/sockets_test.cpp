@@ -37,6 +37,20 @@ int Connect(SOCKET s, in_addr address) {
   return connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
 }
 
+// Sets a DWORD option (or BOOL) from `value`, of which the call is given `length` bytes.
+int SetOption(SOCKET s, int level, int option, DWORD value, int length = sizeof(DWORD)) {
+  return setsockopt(s, level, option, reinterpret_cast<const char*>(&value), length);
+}
+
+// The socket error that a failed call left (a call that gave SOCKET_ERROR, or a socket call
+// that gave INVALID_SOCKET), or 0 when the call did not fail.
+int FailureOf(int result) {
+  return result == SOCKET_ERROR ? WSAGetLastError() : 0;
+}
+int FailureOf(SOCKET result) {
+  return result == INVALID_SOCKET ? WSAGetLastError() : 0;
+}
+
 class SocketsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,10 +69,8 @@ TEST(SocketLibrary, StartsForVersionOneOneAndAboveAndCountsItsStarts) {
   WSADATA data;
   EXPECT_EQ(WSAStartup(0x0001, &data), WSAVERNOTSUPPORTED);  // 1.0
   EXPECT_EQ(WSAStartup(0x0100, &data), WSAVERNOTSUPPORTED);  // 0.1
-  EXPECT_EQ(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP), INVALID_SOCKET);
-  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
-  EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+  EXPECT_EQ(FailureOf(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)), WSANOTINITIALISED);
+  EXPECT_EQ(FailureOf(WSACleanup()), WSANOTINITIALISED);
 
   ASSERT_EQ(WSAStartup(0x0101, &data), 0);
   EXPECT_EQ(data.wVersion, 0x0101);
@@ -71,8 +83,7 @@ TEST(SocketLibrary, StartsForVersionOneOneAndAboveAndCountsItsStarts) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   EXPECT_NE(s, INVALID_SOCKET);
   EXPECT_EQ(WSACleanup(), 0);
-  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+  EXPECT_EQ(FailureOf(closesocket(s)), WSANOTINITIALISED);
   EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
 }
 
@@ -122,13 +133,8 @@ TEST_F(SocketsTest, ExchangesBytesAndSeesTheOrderlyClose) {
 
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_NE(s, INVALID_SOCKET);
-  DWORD timeout = 10000;
-  BOOL on = TRUE;
-  EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                       sizeof timeout),
-            0);
-  EXPECT_EQ(setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on),
-            0);
+  EXPECT_EQ(SetOption(s, SOL_SOCKET, SO_RCVTIMEO, 10000), 0);
+  EXPECT_EQ(SetOption(s, IPPROTO_TCP, TCP_NODELAY, TRUE), 0);
   ASSERT_EQ(Connect(s, Address(127, 83, 1, 2)), 0);
   EXPECT_EQ(send(s, "hello\n", 6, 0), 6);
   char reply[64];
@@ -143,8 +149,7 @@ TEST_F(SocketsTest, ExchangesBytesAndSeesTheOrderlyClose) {
 TEST_F(SocketsTest, ReportsRefusalTimeOutAndResetWithThePlatformsCodes) {
   // Nobody listens on this address.
   SOCKET refused = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  EXPECT_EQ(Connect(refused, Address(127, 83, 1, 3)), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+  EXPECT_EQ(FailureOf(Connect(refused, Address(127, 83, 1, 3))), WSAECONNREFUSED);
   closesocket(refused);
 
   // A server that stays silent: the receive runs out of its time-out.
@@ -153,14 +158,10 @@ TEST_F(SocketsTest, ReportsRefusalTimeOutAndResetWithThePlatformsCodes) {
     ASSERT_TRUE(silent.Listening());
     silent.Start();
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    DWORD timeout = 50;
-    ASSERT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                         sizeof timeout),
-              0);
+    ASSERT_EQ(SetOption(s, SOL_SOCKET, SO_RCVTIMEO, 50), 0);
     ASSERT_EQ(Connect(s, Address(127, 83, 1, 4)), 0);
     char reply[8];
-    EXPECT_EQ(recv(s, reply, sizeof reply, 0), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAETIMEDOUT);
+    EXPECT_EQ(FailureOf(recv(s, reply, sizeof reply, 0)), WSAETIMEDOUT);
     closesocket(s);
     silent.Finish();
   }
@@ -175,10 +176,8 @@ TEST_F(SocketsTest, ReportsRefusalTimeOutAndResetWithThePlatformsCodes) {
   ASSERT_EQ(Connect(s, Address(127, 83, 1, 5)), 0);
   ASSERT_EQ(send(s, "x", 1, 0), 1);
   char reply[8];
-  EXPECT_EQ(recv(s, reply, sizeof reply, 0), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
-  EXPECT_EQ(send(s, "more", 4, 0), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+  EXPECT_EQ(FailureOf(recv(s, reply, sizeof reply, 0)), WSAECONNRESET);
+  EXPECT_EQ(FailureOf(send(s, "more", 4, 0)), WSAECONNRESET);
   closesocket(s);
   resetting.Finish();
 }
@@ -186,31 +185,20 @@ TEST_F(SocketsTest, ReportsRefusalTimeOutAndResetWithThePlatformsCodes) {
 TEST_F(SocketsTest, RefusesStaleSocketsAndUnsupportedRequests) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_NE(s, INVALID_SOCKET);
-  DWORD value = 1;
-  EXPECT_EQ(setsockopt(s, SOL_SOCKET, 0x0080, reinterpret_cast<const char*>(&value), 4),
-            SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENOPROTOOPT);
-  EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&value), 2),
-            SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+  EXPECT_EQ(FailureOf(SetOption(s, SOL_SOCKET, 0x0080, 1)), WSAENOPROTOOPT);
+  EXPECT_EQ(FailureOf(SetOption(s, SOL_SOCKET, SO_SNDTIMEO, 1, 2)), WSAEFAULT);
   sockaddr_in any = Peer(Address(0, 0, 0, 0));
-  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&any), sizeof any), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAEADDRNOTAVAIL);
-  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&any), 8), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAEFAULT);
+  EXPECT_EQ(FailureOf(connect(s, reinterpret_cast<const sockaddr*>(&any), sizeof any)),
+            WSAEADDRNOTAVAIL);
+  EXPECT_EQ(FailureOf(connect(s, reinterpret_cast<const sockaddr*>(&any), 8)), WSAEFAULT);
 
   EXPECT_EQ(closesocket(s), 0);
-  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
-  EXPECT_EQ(send(s, "x", 1, 0), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
-  EXPECT_EQ(recv(static_cast<SOCKET>(3), nullptr, 0, 0), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(FailureOf(closesocket(s)), WSAENOTSOCK);
+  EXPECT_EQ(FailureOf(send(s, "x", 1, 0)), WSAENOTSOCK);
+  EXPECT_EQ(FailureOf(recv(static_cast<SOCKET>(3), nullptr, 0, 0)), WSAENOTSOCK);
 
-  EXPECT_EQ(socket(AF_INET, 2 /* datagram */, 0), INVALID_SOCKET);
-  EXPECT_EQ(WSAGetLastError(), WSAESOCKTNOSUPPORT);
-  EXPECT_EQ(socket(23 /* IPv6 */, SOCK_STREAM, 0), INVALID_SOCKET);
-  EXPECT_EQ(WSAGetLastError(), WSAEAFNOSUPPORT);
+  EXPECT_EQ(FailureOf(socket(AF_INET, 2 /* datagram */, 0)), WSAESOCKTNOSUPPORT);
+  EXPECT_EQ(FailureOf(socket(23 /* IPv6 */, SOCK_STREAM, 0)), WSAEAFNOSUPPORT);
 }
 
 TEST_F(SocketsTest, TheLastCleanupClosesOpenSockets) {
@@ -226,8 +214,7 @@ TEST_F(SocketsTest, TheLastCleanupClosesOpenSockets) {
   EXPECT_TRUE(server.ClientClosed());
   WSADATA data;
   ASSERT_EQ(WSAStartup(0x0101, &data), 0);
-  EXPECT_EQ(closesocket(s), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+  EXPECT_EQ(FailureOf(closesocket(s)), WSAENOTSOCK);
 }
 
 TEST_F(SocketsTest, ATestCanMakeAnyCallFailThroughTheTable) {
@@ -237,8 +224,7 @@ TEST_F(SocketsTest, ATestCanMakeAnyCallFailThroughTheTable) {
   };
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   ASSERT_NE(s, INVALID_SOCKET);
-  EXPECT_EQ(Connect(s, Address(127, 83, 1, 7)), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAENETUNREACH);
+  EXPECT_EQ(FailureOf(Connect(s, Address(127, 83, 1, 7))), WSAENETUNREACH);
   socketCalls = kDefaultSocketCalls;
   EXPECT_EQ(closesocket(s), 0);
 }
