@@ -302,8 +302,6 @@ void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
   record.caption = dialog.caption;
   record.dialog = window;
   if (Window* w = FindWindowLocked(window)) record.owner = w->parent;
-  record.thread = std::this_thread::get_id();
-  record.opened = Now();
   DialogRun& run = S().dialogRuns[window];
   run = DialogRun{};
   run.record = S().dialogRecords.size();
@@ -319,7 +317,7 @@ void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
 }
 
 // The loop takes the thread's messages and, when there are none, the dialog's script; the
-// record keeps what the dialog showed at its start and its end.
+// record keeps what the dialog showed at its start.
 void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
   std::string what = "the modal loop of dialog ";
   {
@@ -351,7 +349,6 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
     record.ended = true;
     record.result = data->result;
   }
-  record.final = SnapshotLocked(window);
   record.unusedActions = run->actions.size();
   S().dialogRuns.erase(window);
 }

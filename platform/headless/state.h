@@ -7,15 +7,10 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/dialog.h"
 #include "platform/headless/headless.h"
-#include "platform/resources.h"
 #include "platform/window.h"
 #include "platform/window_system/model.h"
 
