@@ -188,10 +188,7 @@ RECT PlaceDialog(const platform::DialogTemplate& t, DWORD style, DWORD exStyle, 
 // thread.
 INT_PTR RunDialog(HINSTANCE instance, const platform::DialogTemplate& t, HWND owner,
                   DLGPROC procedure, LPARAM initParam) {
-  if (owner && !IsWindow(owner)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+  if (owner && !WindowExists(owner)) return -1;
   // A dialog belongs to the top-level window of a child owner.
   while (owner && (GetWindowLongA(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
   RegisterDialogClasses();

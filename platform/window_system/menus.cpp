@@ -92,11 +92,8 @@ HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
 
 HMENU GetMenu(HWND handle) {
   std::lock_guard lock(M().mutex);
-  Window* window = FindWindowLocked(handle);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window* window = CheckedLocked(handle);
+  if (!window) return nullptr;
   return (window->style & WS_CHILD) ? nullptr : window->menu;
 }
 

@@ -140,11 +140,8 @@ bool RunSentMessages() {
 
 LRESULT SendToWindowThread(HWND handle, std::function<LRESULT()> job) {
   std::unique_lock lock(M().mutex);
-  Window* window = FindWindowLocked(handle);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  Window* window = CheckedLocked(handle);
+  if (!window) return 0;
   if (window->thread == std::this_thread::get_id()) {
     lock.unlock();
     return job();
@@ -281,11 +278,7 @@ void RunLoop(const LoopContext& context) {
 using namespace window_system;
 
 LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (!message || !message->hwnd || !WindowExists(message->hwnd)) return 0;
   return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
@@ -294,10 +287,7 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+  if (window && !WindowExists(window)) return -1;
   NextMessage(message, window, filterMin, filterMax, LoopContext{});
   return message->message == WM_QUIT ? FALSE : TRUE;
 }

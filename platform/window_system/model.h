@@ -139,6 +139,8 @@ Model& M();
 Window* FindWindowLocked(HWND window);
 // Under M().mutex: the window, or null with ERROR_INVALID_WINDOW_HANDLE.
 Window* CheckedLocked(HWND window);
+// Whether the window exists; false with ERROR_INVALID_WINDOW_HANDLE when it does not.
+bool WindowExists(HWND window);
 // Under M().mutex: appends to the record of window events.
 void LogEventLocked(WindowEventKind kind, const Window& window, UINT item = 0, UINT flags = 0);
 // Under M().mutex: a menu item by command id (searching every popup) or null.
@@ -151,6 +153,8 @@ int Metric(int index);
 // Client rectangle of a window in its own outer coordinates (frame model: sizing frame or
 // thin border, caption bar, menu bar).
 RECT ClientAreaLocked(const Window& window);
+// The same area from (0, 0), as GetClientRect gives it (minimised or not).
+RECT ClientRectLocked(const Window& window);
 // Outer rectangle in screen coordinates.
 RECT ScreenRectLocked(const Window& window);
 // Screen origin of a window's client area.

@@ -32,6 +32,11 @@ Window* CheckedLocked(HWND handle) {
   return window;
 }
 
+bool WindowExists(HWND window) {
+  std::lock_guard lock(M().mutex);
+  return CheckedLocked(window) != nullptr;
+}
+
 void LogEventLocked(WindowEventKind kind, const Window& window, UINT item, UINT flags) {
   M().events.push_back({kind, window.handle, window.className, window.text, window.rect, item,
                         flags, display::Now()});
@@ -91,6 +96,11 @@ void SetSystemMetric(int index, int value) {
 RECT ClientAreaLocked(const Window& window) {
   return platform::FrameClientArea(ShapeOf(window), platform::ReadFrameMetrics(Metric),
                                    Width(window.rect), Height(window.rect));
+}
+
+RECT ClientRectLocked(const Window& window) {
+  RECT area = ClientAreaLocked(window);
+  return {0, 0, Width(area), Height(area)};
 }
 
 RECT ScreenRectLocked(const Window& window) {
@@ -174,8 +184,8 @@ std::string LowerName(LPCSTR name) {
 // Client size of a window as WM_SIZE carries it.
 LPARAM ClientSizeParam(const Window& window) {
   if (window.style & WS_MINIMIZE) return 0;
-  RECT area = ClientAreaLocked(window);
-  return MAKELPARAM(area.right - area.left, area.bottom - area.top);
+  RECT area = ClientRectLocked(window);
+  return MAKELPARAM(area.right, area.bottom);
 }
 
 // Client origin in the parent's client coordinates (screen ones for top-level windows).
@@ -246,6 +256,27 @@ void SetMinimised(HWND handle, bool minimised) {
   CallProcedure(handle, WM_SIZE, minimised ? SIZE_MINIMIZED : SIZE_RESTORED, size);
 }
 
+// Takes a window that had its last message out of the model (logging kDestroyed when
+// `logged`): out of its parent's children, with its menu and timers. Then the display and
+// the drawing services forget it.
+void RemoveWindow(HWND handle, bool logged) {
+  std::unique_ptr<Window> gone;  // let go of once the lock is released
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    if (logged) LogEventLocked(WindowEventKind::kDestroyed, *window);
+    if (Window* parent = FindWindowLocked(window->parent)) std::erase(parent->children, handle);
+    if (window->menu) DestroyMenuLocked(window->menu);
+    std::erase_if(M().timers, [&](const Timer& timer) { return timer.window == handle; });
+    gone = M().windows.Remove(handle);
+  }
+  display::ForgetWindow(handle);
+  platform::DropWindowSurface(handle);
+  std::lock_guard lock(M().mutex);
+  WakeAllLocked();
+}
+
 // Destroys one window after its children; the caller checked the thread.
 void DestroyTree(HWND handle) {
   std::vector<HWND> children;
@@ -265,24 +296,7 @@ void DestroyTree(HWND handle) {
   CallProcedure(handle, WM_DESTROY, 0, 0);
   CallProcedure(handle, WM_NCDESTROY, 0, 0);
   display::DropPeer(handle);
-  std::unique_ptr<Window> gone;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (!window) return;
-    LogEventLocked(WindowEventKind::kDestroyed, *window);
-    if (Window* parent = FindWindowLocked(window->parent)) {
-      auto& siblings = parent->children;
-      siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
-    }
-    if (window->menu) DestroyMenuLocked(window->menu);
-    std::erase_if(M().timers, [&](const Timer& timer) { return timer.window == handle; });
-    gone = M().windows.Remove(handle);
-  }
-  display::ForgetWindow(handle);
-  platform::DropWindowSurface(handle);
-  std::lock_guard lock(M().mutex);
-  WakeAllLocked();
+  RemoveWindow(handle, true);
 }
 
 // Under the lock: moves the window to `r`; tells whether it moved and whether it changed
@@ -307,12 +321,7 @@ bool Reposition(HWND handle, int x, int y, int width, int height, UINT flags) {
     Window* window = CheckedLocked(handle);
     if (!window) return false;
     RECT r = window->rect;
-    if (!(flags & SWP_NOMOVE)) {
-      r.right = x + (r.right - r.left);
-      r.bottom = y + (r.bottom - r.top);
-      r.left = x;
-      r.top = y;
-    }
+    if (!(flags & SWP_NOMOVE)) r = {x, y, x + Width(r), y + Height(r)};
     if (!(flags & SWP_NOSIZE)) {
       r.right = r.left + std::max(width, 0);
       r.bottom = r.top + std::max(height, 0);
@@ -428,10 +437,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
       return nullptr;
     }
-    if (parent && !FindWindowLocked(parent)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    if (parent && !CheckedLocked(parent)) return nullptr;
     if ((style & WS_CHILD) && !parent) {
       SetLastError(ERROR_TLW_WITH_WSCHILD);
       return nullptr;
@@ -492,15 +498,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   if (!CallProcedure(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
     CallProcedure(handle, WM_NCDESTROY, 0, 0);
     display::DropPeer(handle);
-    std::lock_guard lock(M().mutex);
-    if (Window* p = FindWindowLocked(parent)) {
-      p->children.erase(std::remove(p->children.begin(), p->children.end(), handle),
-                        p->children.end());
-    }
-    if (Window* window = FindWindowLocked(handle); window && window->menu) {
-      DestroyMenuLocked(window->menu);
-    }
-    M().windows.Remove(handle);
+    RemoveWindow(handle, false);
     SetLastError(ERROR_SUCCESS);
     return nullptr;
   }
@@ -678,10 +676,7 @@ BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) 
 BOOL CloseWindow(HWND window) {
   if (!display::OnDisplayThread())
     return OnDisplayThreadOr(window, [&] { return CloseWindow(window); });
-  if (!IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!WindowExists(window)) return FALSE;
   SetMinimised(window, true);
   return TRUE;
 }
@@ -689,10 +684,7 @@ BOOL CloseWindow(HWND window) {
 BOOL OpenIcon(HWND window) {
   if (!display::OnDisplayThread())
     return OnDisplayThreadOr(window, [&] { return OpenIcon(window); });
-  if (!IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
+  if (!WindowExists(window)) return FALSE;
   SetMinimised(window, false);
   SetVisible(window, true);
   return TRUE;
@@ -710,12 +702,7 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
   std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window || !rect) return FALSE;
-  if (window->style & WS_MINIMIZE) {
-    *rect = {0, 0, 0, 0};
-    return TRUE;
-  }
-  RECT area = ClientAreaLocked(*window);
-  *rect = {0, 0, area.right - area.left, area.bottom - area.top};
+  *rect = (window->style & WS_MINIMIZE) ? RECT{} : ClientRectLocked(*window);
   return TRUE;
 }
 
@@ -798,8 +785,7 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
         Window* window = FindWindowLocked(handle);
         if (!window) return 0;
         brush = window->background;
-        RECT client = ClientAreaLocked(*window);
-        area = {0, 0, client.right - client.left, client.bottom - client.top};
+        area = ClientRectLocked(*window);
       }
       if (!brush || !wParam) return 0;
       FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
