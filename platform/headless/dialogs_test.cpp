@@ -154,27 +154,16 @@ TEST(Dialogs, EscapeSendsCancelAndTheCloseBoxOnlyExistsWithASystemMenu) {
 TEST(DialogsDeathTest, ScriptMistakesStopTheProcessWithAClearMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   platform::DialogTemplate dialog = Form();
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(77, {headless::PressCloseBox()});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "dialog 77: the dialog has no close box");
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(77, {headless::PressButton(99)});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "the dialog has no control 99");
+  auto run = [&](std::vector<headless::DialogAction> actions) {
+    headless::ScriptDialog(77, std::move(actions));
+    DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
+  };
+  EXPECT_DEATH(run({headless::PressCloseBox()}), "dialog 77: the dialog has no close box");
+  EXPECT_DEATH(run({headless::PressButton(99)}), "the dialog has no control 99");
   // Enter presses nothing when the default button is disabled, as for a user.
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(
-            77, {headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
-                 headless::PressEnter()});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "dialog 77: the button Enter presses is disabled");
+  EXPECT_DEATH(run({headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
+                    headless::PressEnter()}),
+               "dialog 77: the button Enter presses is disabled");
   EXPECT_DEATH(DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0),
                "the modal loop of dialog 77 has nothing to do");
 }
