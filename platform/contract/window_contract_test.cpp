@@ -28,14 +28,10 @@ struct Logged {
 std::mutex logMutex;
 std::vector<Logged> logged;
 
-std::vector<Logged> Log() {
-  std::lock_guard lock(logMutex);
-  return logged;
-}
-
 std::vector<Logged> LogOf(UINT message) {
+  std::lock_guard lock(logMutex);
   std::vector<Logged> found;
-  for (const Logged& entry : Log()) {
+  for (const Logged& entry : logged) {
     if (entry.message == message) found.push_back(entry);
   }
   return found;

@@ -193,29 +193,6 @@ TEST_F(Windows, DestructionTakesChildrenFirstAndLeavesStaleHandles) {
   EXPECT_EQ(EnableMenuItem(menu, 101, MF_GRAYED), -1);  // the menu went with its window
 }
 
-TEST_F(Windows, DestroyingFromAnotherThreadIsRefused) {
-  HWND top = Top("top");
-  struct Attempt {
-    HWND window;
-    BOOL result = TRUE;
-    DWORD error = 0;
-  } attempt{top};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* a = static_cast<Attempt*>(p);
-        a->result = DestroyWindow(a->window);
-        a->error = GetLastError();
-        return 0;
-      },
-      &attempt, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  CloseHandle(thread);
-  EXPECT_FALSE(attempt.result);
-  EXPECT_EQ(attempt.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(IsWindow(top));
-}
-
 TEST_F(Windows, GeometryFollowsTheFrameModelAndTheMetrics) {
   window_system::SetSystemMetric(SM_CXFRAME, 3);
   HWND top = Top("top");

@@ -176,10 +176,6 @@ INT_PTR QuietProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;  // WM_INITDIALOG included: no focus
 }
 
-LRESULT OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
 TEST(Dialogs, TemplatesComeFromTheResourcesAndTheOwnerIsDisabledMeanwhile) {
   static platform::ResourceTable table{
       {},
@@ -200,7 +196,7 @@ TEST(Dialogs, TemplatesComeFromTheResourcesAndTheOwnerIsDisabledMeanwhile) {
   EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(121), nullptr, QuietProc, 0), -1);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   WNDCLASSA cls{};
-  cls.lpfnWndProc = OwnerProc;
+  cls.lpfnWndProc = DefWindowProcA;
   cls.lpszClassName = "owner";
   RegisterClassA(&cls);
   HWND owner = CreateWindowExA(0, "owner", "Owner", WS_CAPTION, 0, 0, 300, 300, nullptr, nullptr,
