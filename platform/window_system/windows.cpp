@@ -194,12 +194,13 @@ LPARAM ClientOriginParam(const Window& window) {
   return MAKELPARAM(window.rect.left + area.left, window.rect.top + area.top);
 }
 
-// Runs `call` on the display's thread for a caller on another thread; FALSE with
-// ERROR_NOT_SUPPORTED when there is no display thread.
+// Carries out `change` of `window` on the display's thread: at once there, else while the
+// caller waits (FALSE with ERROR_NOT_SUPPORTED when there is no display thread).
 template <typename F>
-BOOL OnDisplayThreadOr(HWND window, F&& call) {
+BOOL OnDisplayThread(HWND window, F&& change) {
+  if (display::OnDisplayThread()) return change();
   BOOL result = FALSE;
-  if (!display::RunOnThreadOf(window, [&] { result = call(); })) {
+  if (!display::RunOnThreadOf(window, [&] { result = change(); })) {
     SetLastError(ERROR_NOT_SUPPORTED);
   }
   return result;
@@ -562,77 +563,74 @@ BOOL IsIconic(HWND handle) {
 }
 
 BOOL EnableWindow(HWND handle, BOOL enable) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(handle, [&] { return EnableWindow(handle, enable); });
-  }
-  BOOL wasDisabled;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
-    if (enable) {
-      window->style &= ~WS_DISABLED;
-    } else {
-      window->style |= WS_DISABLED;
+  return OnDisplayThread(handle, [&] {
+    BOOL wasDisabled;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
+      if (enable) {
+        window->style &= ~WS_DISABLED;
+      } else {
+        window->style |= WS_DISABLED;
+      }
     }
-  }
-  display::ShowWindowState(handle);
-  return wasDisabled;
+    display::ShowWindowState(handle);
+    return wasDisabled;
+  });
 }
 
 BOOL ShowWindow(HWND window, int command) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(window, [&] { return ShowWindow(window, command); });
-  }
-  bool was;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* w = CheckedLocked(window);
-    if (!w) return FALSE;
-    was = (w->style & WS_VISIBLE) != 0;
-  }
-  switch (command) {
-    case SW_HIDE:
-      SetVisible(window, false);
-      break;
-    case SW_SHOWMINIMIZED:
-    case SW_MINIMIZE:
-    case SW_SHOWMINNOACTIVE:
-      SetMinimised(window, true);
-      SetVisible(window, true);
-      break;
-    case SW_SHOWNORMAL:
-    case SW_RESTORE:
-    case SW_SHOWMAXIMIZED:
-    case SW_SHOWDEFAULT:
-      SetMinimised(window, false);
-      SetVisible(window, true);
-      break;
-    case SW_SHOW:
-    case SW_SHOWNOACTIVATE:
-    case SW_SHOWNA:
-      SetVisible(window, true);
-      break;
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return was;
-  }
-  return was ? TRUE : FALSE;
+  return OnDisplayThread(window, [&] {
+    BOOL was;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* w = CheckedLocked(window);
+      if (!w) return FALSE;
+      was = (w->style & WS_VISIBLE) ? TRUE : FALSE;
+    }
+    switch (command) {
+      case SW_HIDE:
+        SetVisible(window, false);
+        break;
+      case SW_SHOWMINIMIZED:
+      case SW_MINIMIZE:
+      case SW_SHOWMINNOACTIVE:
+        SetMinimised(window, true);
+        SetVisible(window, true);
+        break;
+      case SW_SHOWNORMAL:
+      case SW_RESTORE:
+      case SW_SHOWMAXIMIZED:
+      case SW_SHOWDEFAULT:
+        SetMinimised(window, false);
+        SetVisible(window, true);
+        break;
+      case SW_SHOW:
+      case SW_SHOWNOACTIVATE:
+      case SW_SHOWNA:
+        SetVisible(window, true);
+        break;
+      default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return was;
+  });
 }
 
 BOOL UpdateWindow(HWND handle) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(handle, [&] { return UpdateWindow(handle); });
-  bool paint;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
-  }
-  if (paint) CallProcedure(handle, WM_PAINT, 0, 0);
-  return TRUE;
+  return OnDisplayThread(handle, [&] {
+    bool paint;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
+    }
+    if (paint) CallProcedure(handle, WM_PAINT, 0, 0);
+    return TRUE;
+  });
 }
 
 // The whole client area is invalidated (the rectangle is not kept). Any thread may call it.
@@ -656,38 +654,33 @@ BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
 }
 
 BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(
-        window, [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
-  }
-  return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE;
+  return OnDisplayThread(
+      window, [&] { return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE; });
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(window,
-                             [&] { return MoveWindow(window, x, y, width, height, repaint); });
-  }
-  if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
-  if (repaint) InvalidateRect(window, nullptr, TRUE);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
+    if (repaint) InvalidateRect(window, nullptr, TRUE);
+    return TRUE;
+  });
 }
 
 BOOL CloseWindow(HWND window) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(window, [&] { return CloseWindow(window); });
-  if (!WindowExists(window)) return FALSE;
-  SetMinimised(window, true);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!WindowExists(window)) return FALSE;
+    SetMinimised(window, true);
+    return TRUE;
+  });
 }
 
 BOOL OpenIcon(HWND window) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(window, [&] { return OpenIcon(window); });
-  if (!WindowExists(window)) return FALSE;
-  SetMinimised(window, false);
-  SetVisible(window, true);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!WindowExists(window)) return FALSE;
+    SetMinimised(window, false);
+    SetVisible(window, true);
+    return TRUE;
+  });
 }
 
 BOOL GetWindowRect(HWND handle, RECT* rect) {
@@ -728,19 +721,18 @@ int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
 }
 
 BOOL SetWindowTextA(HWND handle, LPCSTR text) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(handle, [&] { return SetWindowTextA(handle, text); });
-  }
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    window->text = text ? text : "";
-    window->needsPaint = true;
-    LogEventLocked(WindowEventKind::kTextChanged, *window);
-  }
-  display::ShowWindowState(handle);
-  return TRUE;
+  return OnDisplayThread(handle, [&] {
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      window->text = text ? text : "";
+      window->needsPaint = true;
+      LogEventLocked(WindowEventKind::kTextChanged, *window);
+    }
+    display::ShowWindowState(handle);
+    return TRUE;
+  });
 }
 
 LONG GetWindowLongA(HWND handle, int index) {
