@@ -46,7 +46,7 @@ struct DialogData {
   // Controls.
   platform::ControlClass kind = platform::ControlClass::kStatic;
   int position = 0, rangeMin = 0, rangeMax = 100;  // trackbars
-  std::vector<std::string> items;                  // combo boxes
+  std::vector<std::string> items{};                // combo boxes
   int selection = -1;
 };
 

@@ -479,21 +479,15 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (Window* p = FindWindowLocked(parent)) p->children.push_back(handle);
     OwnQueueLocked();
   }
-  if (!menuName.empty()) {
-    HMENU classMenu = LoadMenuA(instance, menuName.c_str());
+  HMENU classMenu = menuName.empty() ? nullptr : LoadMenuA(instance, menuName.c_str());
+  {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (window && classMenu) {
       window->menu = classMenu;
       create.hMenu = classMenu;
     }
-  }
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (window && window->menu) {
-      if (Menu* m = M().menus.Find(window->menu)) m->owner = handle;
-    }
+    if (Menu* m = window ? M().menus.Find(window->menu) : nullptr) m->owner = handle;
   }
   display::ShowWindowState(handle);
   if (!CallProcedure(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
