@@ -97,35 +97,31 @@ void Log(HWND dialog, std::string event) {
 
 // Carries out one scripted action in the dialog.
 void Perform(HWND dialog, int templateId, const DialogAction& action) {
+  const std::string id = std::to_string(action.id);
+  auto control = [&] { return Control(dialog, action.id, templateId); };  // stops without one
   switch (action.kind) {
-    case DialogAction::kType: {
-      HWND control = Control(dialog, action.id, templateId);
-      Log(dialog, "type " + std::to_string(action.id) + " " + action.text);
-      NoteUserText(control, action.text);
+    case DialogAction::kType:
+      Log(dialog, "type " + id + " " + action.text);
+      NoteUserText(control(), action.text);
       break;
-    }
     case DialogAction::kSlide: {
-      HWND control = Control(dialog, action.id, templateId);
-      SendMessageA(control, TBM_SETPOS, TRUE, action.value);
-      auto position = static_cast<WORD>(SendMessageA(control, TBM_GETPOS, 0, 0));
-      Log(dialog, "slide " + std::to_string(action.id) + " " + std::to_string(position));
-      NoteUserSlideEnd(control);
+      HWND slider = control();
+      SendMessageA(slider, TBM_SETPOS, TRUE, action.value);
+      auto position = static_cast<WORD>(SendMessageA(slider, TBM_GETPOS, 0, 0));
+      Log(dialog, "slide " + id + " " + std::to_string(position));
+      NoteUserSlideEnd(slider);
       break;
     }
-    case DialogAction::kPress: {
-      HWND control = Control(dialog, action.id, templateId);
-      if (!IsWindowEnabled(control)) {
-        ScriptFault(templateId, "button " + std::to_string(action.id) + " is disabled");
-      }
-      Log(dialog, "press " + std::to_string(action.id));
+    case DialogAction::kPress:
+      if (!IsWindowEnabled(control())) ScriptFault(templateId, "button " + id + " is disabled");
+      Log(dialog, "press " + id);
       NoteUserCommand(dialog, action.id);
       break;
-    }
     case DialogAction::kEnter: {
-      int id = EnterButtonId(dialog, nullptr);
-      if (!id) ScriptFault(templateId, "the button Enter presses is disabled");
-      Log(dialog, "enter " + std::to_string(id));
-      NoteUserCommand(dialog, id);
+      int pressed = EnterButtonId(dialog, nullptr);
+      if (!pressed) ScriptFault(templateId, "the button Enter presses is disabled");
+      Log(dialog, "enter " + std::to_string(pressed));
+      NoteUserCommand(dialog, pressed);
       break;
     }
     case DialogAction::kEscape:
@@ -139,15 +135,12 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       Log(dialog, "close box");
       SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
       break;
-    case DialogAction::kSelect: {
-      HWND control = Control(dialog, action.id, templateId);
-      Log(dialog, "select " + std::to_string(action.id) + " " + std::to_string(action.value));
-      if (!NoteUserChoice(control, action.value)) {
-        ScriptFault(templateId, "list " + std::to_string(action.id) + " has no item " +
-                                    std::to_string(action.value));
+    case DialogAction::kSelect:
+      Log(dialog, "select " + id + " " + std::to_string(action.value));
+      if (!NoteUserChoice(control(), action.value)) {
+        ScriptFault(templateId, "list " + id + " has no item " + std::to_string(action.value));
       }
       break;
-    }
     case DialogAction::kCapture: {
       std::lock_guard lock(M().mutex);
       DialogRun* run = RunLocked(dialog);
