@@ -68,10 +68,8 @@ DialogSnapshot SnapshotLocked(HWND dialog) {
       if (d.kind == ControlClass::kEdit && (c->style & ES_PASSWORD)) {
         // One mark per typed character: the text is UTF-8, whose continuation bytes
         // (10xxxxxx) start no character.
-        state.shown.assign(static_cast<size_t>(std::count_if(
-                               c->text.begin(), c->text.end(),
-                               [](char byte) { return (static_cast<BYTE>(byte) & 0xC0) != 0x80; })),
-                           '*');
+        auto starts = [](char byte) { return (static_cast<BYTE>(byte) & 0xC0) != 0x80; };
+        state.shown.assign(static_cast<size_t>(std::ranges::count_if(c->text, starts)), '*');
       }
       state.position = d.position;
       state.rangeMin = d.rangeMin;

@@ -161,16 +161,14 @@ void ClearWindowEvents() {
 
 std::vector<HWND> WindowsOfClass(const std::string& className) {
   std::lock_guard lock(M().mutex);
-  std::vector<std::pair<uint64_t, HWND>> found;
-  M().windows.ForEach([&](uint64_t value, const Window& window) {
+  std::vector<HWND> found;
+  M().windows.ForEach([&](uint64_t, const Window& window) {
     if (strcasecmp(window.className.c_str(), className.c_str()) == 0) {
-      found.emplace_back(value, window.handle);
+      found.push_back(window.handle);
     }
   });
-  std::sort(found.begin(), found.end());
-  std::vector<HWND> result;
-  for (auto& [value, handle] : found) result.push_back(handle);
-  return result;
+  std::ranges::sort(found);  // handle values grow with every window made: oldest first
+  return found;
 }
 
 namespace {
