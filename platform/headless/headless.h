@@ -13,13 +13,17 @@
 
 namespace headless {
 
-// Every box and beep shown so far, and forgetting them (see
-// platform/window_system/record.h).
+// What the window system showed (boxes, beeps, window events) and the screen metrics: see
+// platform/window_system/record.h.
 using window_system::BeepRecord;
 using window_system::Beeps;
 using window_system::Boxes;
 using window_system::BoxRecord;
 using window_system::ClearLogs;
+using window_system::ClearWindowEvents;
+using window_system::SetSystemMetric;
+using window_system::WindowEventKind;
+using window_system::WindowEvents;
 
 // Called for every box (on the thread that asked for it); its result is the box's answer.
 // Without a handler (an empty function removes it) every box answers IDOK.
@@ -29,14 +33,6 @@ void SetBoxHandler(std::function<int(const BoxRecord&)> handler);
 uint64_t Now();
 // Moves the virtual clock forward (Sleep and Beep do this for the calling thread).
 void Advance(uint64_t milliseconds);
-
-// ---- Windows ---------------------------------------------------------------------------
-
-// The record of window events and the screen metrics (see platform/window_system/record.h).
-using window_system::ClearWindowEvents;
-using window_system::SetSystemMetric;
-using window_system::WindowEventKind;
-using window_system::WindowEvents;
 
 // ---- Scripted user input ------------------------------------------------------------------
 // A message loop (GetMessageA, a modal dialog's loop) that finds nothing to do (no posted or
