@@ -7,15 +7,6 @@
 
 namespace window_system {
 
-MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
-  for (MenuPopup& popup : menu.popups) {
-    for (MenuItem& item : popup.items) {
-      if (!item.separator && item.id == id) return &item;
-    }
-  }
-  return nullptr;
-}
-
 void DestroyMenuLocked(HMENU handle) {
   M().menus.Remove(handle);
   M().windows.ForEach([&](uint64_t, const Window& w) {
@@ -46,6 +37,16 @@ H StockHandle(int id) {
   });
   if (found) return found;
   return table->template Add<H>(std::make_unique<StockObject>(StockObject{id}));
+}
+
+// Under M().mutex: a menu item by command id (searching every popup) or null.
+MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
+  for (MenuPopup& popup : menu.popups) {
+    for (MenuItem& item : popup.items) {
+      if (!item.separator && item.id == id) return &item;
+    }
+  }
+  return nullptr;
 }
 
 void LogMenuItemLocked(const Menu& menu, UINT id, UINT state) {

@@ -167,16 +167,23 @@ bool RunOnThread(std::thread::id thread, const std::function<void()>& call) {
       &ignored);
 }
 
+MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return {window, message, wParam, lParam, static_cast<DWORD>(display::Now()), {0, 0}};
+}
+
+namespace {
+
+// Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
 bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
   if (filterWindow && m.hwnd != filterWindow) return false;
   if (filterMin == 0 && filterMax == 0) return true;
   return m.message >= filterMin && m.message <= filterMax;
 }
 
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, static_cast<DWORD>(display::Now()), {0, 0}};
-}
-
+// Under M().mutex: the next of a thread's posted messages that passes the filters (those of
+// windows that are gone are dropped), else a WM_PAINT for the oldest visible window of the
+// thread that needs painting, else a due WM_TIMER. `remove` takes a posted message out of the
+// queue and starts a timer's next period.
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
                      UINT filterMax, bool remove) {
   auto& posted = queue.posted;
@@ -227,6 +234,8 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   return true;
 }
 
+// Under M().mutex: when the thread's next timer is due on the display's clock (UINT64_MAX
+// for none).
 uint64_t NextTimerDueLocked(std::thread::id thread) {
   uint64_t next = UINT64_MAX;
   for (const Timer& timer : M().timers) {
@@ -235,6 +244,10 @@ uint64_t NextTimerDueLocked(std::thread::id thread) {
   return next;
 }
 
+// Takes the calling thread's next message: messages sent by other threads are carried out on
+// the way, then come posted messages, WM_PAINT, due timers and WM_QUIT (unless
+// `context.keepQuit`); with nothing to take, the display waits for its next event or makes
+// one happen. False when `context.done` gave true or the display gave up.
 bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
                  const LoopContext& context) {
   std::unique_lock lock(M().mutex);
@@ -260,6 +273,8 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
     }
   }
 }
+
+}  // namespace
 
 void RunLoop(const LoopContext& context) {
   MSG message;
