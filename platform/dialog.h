@@ -80,12 +80,9 @@ typedef INT_PTR (*DLGPROC)(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 #define MB_ICONERROR MB_ICONHAND
 #define MB_ICONQUESTION 0x00000020L
 #define MB_ICONEXCLAMATION 0x00000030L
-#define MB_ICONWARNING MB_ICONEXCLAMATION
 #define MB_ICONASTERISK 0x00000040L
 #define MB_ICONINFORMATION MB_ICONASTERISK
 #define MB_ICONMASK 0x000000F0L
-#define MB_APPLMODAL 0x00000000L
-#define MB_TASKMODAL 0x00002000L
 
 // Shows a message box owned by `owner` (none allowed) and returns the pressed button's id
 // (IDOK), or 0 when the box could not be shown (an owner that is gone:

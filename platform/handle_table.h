@@ -54,7 +54,6 @@ class HandleTable {
     return object;
   }
 
-  size_t size() const { return objects_.size(); }
   std::mutex& mutex() { return mutex_; }
 
   template <typename F>

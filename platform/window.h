@@ -60,7 +60,6 @@ struct CREATESTRUCTA {
 #define MAKEWPARAM(l, h) (static_cast<WPARAM>(static_cast<DWORD>(MAKELONG(l, h))))
 
 // Messages.
-#define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
 #define WM_MOVE 0x0003
@@ -95,15 +94,10 @@ struct CREATESTRUCTA {
 #define SC_RESTORE 0xF120
 
 // Hit-test codes.
-#define HTERROR (-2)
-#define HTTRANSPARENT (-1)
 #define HTNOWHERE 0
 #define HTCLIENT 1
 #define HTCAPTION 2
-#define HTSYSMENU 3
 #define HTMENU 5
-#define HTMINBUTTON 8
-#define HTMAXBUTTON 9
 #define HTLEFT 10
 #define HTRIGHT 11
 #define HTTOP 12
@@ -113,7 +107,6 @@ struct CREATESTRUCTA {
 #define HTBOTTOMLEFT 16
 #define HTBOTTOMRIGHT 17
 #define HTBORDER 18
-#define HTCLOSE 20
 
 // Window styles.
 #define WS_OVERLAPPED 0x00000000L
@@ -122,14 +115,9 @@ struct CREATESTRUCTA {
 #define WS_MINIMIZE 0x20000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_DISABLED 0x08000000L
-#define WS_CLIPSIBLINGS 0x04000000L
-#define WS_CLIPCHILDREN 0x02000000L
-#define WS_MAXIMIZE 0x01000000L
 #define WS_CAPTION 0x00C00000L
 #define WS_BORDER 0x00800000L
 #define WS_DLGFRAME 0x00400000L
-#define WS_VSCROLL 0x00200000L
-#define WS_HSCROLL 0x00100000L
 #define WS_SYSMENU 0x00080000L
 #define WS_THICKFRAME 0x00040000L
 #define WS_GROUP 0x00020000L
@@ -150,7 +138,6 @@ struct CREATESTRUCTA {
 // ShowWindow commands.
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
-#define SW_NORMAL 1
 #define SW_SHOWMINIMIZED 2
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOWNOACTIVATE 4
@@ -278,11 +265,8 @@ BOOL PeekMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax, UIN
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                 DWORD milliseconds, DWORD wakeMask);
 #define QS_POSTMESSAGE 0x0008
-#define QS_TIMER 0x0010
-#define QS_PAINT 0x0020
 #define QS_SENDMESSAGE 0x0040
 #define QS_ALLPOSTMESSAGE 0x0100
-#define QS_ALLINPUT 0x04FF
 BOOL TranslateMessage(const MSG* message);
 LRESULT DispatchMessageA(const MSG* message);
 // The default handling: WM_CLOSE destroys the window; WM_SYSCOMMAND SC_CLOSE sends WM_CLOSE,

@@ -17,7 +17,8 @@ namespace {
 
 // Messages seen by TraceProc, as "window-text:message".
 std::vector<std::string> trace;
-UINT closeAnswer = 0;  // 1: TraceProc swallows WM_CLOSE
+UINT closeAnswer = 0;     // 1: TraceProc swallows WM_CLOSE
+HWND refusing = nullptr;  // the window named "refusing", which refuses WM_NCCREATE
 
 std::string NameOf(HWND window) {
   char text[64];
@@ -30,7 +31,10 @@ LRESULT TraceProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCCREATE: {
       auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
       trace.push_back(std::string(create->lpszName) + ":NCCREATE");
-      break;
+      if (std::string(create->lpszName) != "refusing") break;
+      refusing = window;
+      SetTimer(window, 3, 10, nullptr);
+      return FALSE;
     }
     case WM_CREATE:
       trace.push_back(NameOf(window) + ":CREATE");
@@ -116,6 +120,11 @@ TEST_F(Windows, ClassesAreRegisteredOnceAndUnknownClassesAreRefused) {
   DestroyWindow(top);
   EXPECT_EQ(Child(top, "late"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  // A window that refuses WM_NCCREATE is not made, and nothing it set up stays behind.
+  EXPECT_EQ(Top("refusing"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(IsWindow(refusing));
+  EXPECT_FALSE(KillTimer(refusing, 3));
   // A class goes with UnregisterClassA and may then come again.
   cls.lpszClassName = "once";
   ASSERT_NE(RegisterClassA(&cls), 0);
@@ -182,29 +191,6 @@ TEST_F(Windows, DestructionTakesChildrenFirstAndLeavesStaleHandles) {
   EXPECT_EQ(SendMessageA(top, WM_USER, 0, 0), 0);
   EXPECT_FALSE(PostMessageA(top, WM_USER, 0, 0));
   EXPECT_EQ(EnableMenuItem(menu, 101, MF_GRAYED), -1);  // the menu went with its window
-}
-
-TEST_F(Windows, DestroyingFromAnotherThreadIsRefused) {
-  HWND top = Top("top");
-  struct Attempt {
-    HWND window;
-    BOOL result = TRUE;
-    DWORD error = 0;
-  } attempt{top};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* a = static_cast<Attempt*>(p);
-        a->result = DestroyWindow(a->window);
-        a->error = GetLastError();
-        return 0;
-      },
-      &attempt, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  CloseHandle(thread);
-  EXPECT_FALSE(attempt.result);
-  EXPECT_EQ(attempt.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(IsWindow(top));
 }
 
 TEST_F(Windows, GeometryFollowsTheFrameModelAndTheMetrics) {

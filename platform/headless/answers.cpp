@@ -1,7 +1,6 @@
 // The user's answers to message boxes and the virtual clock of the headless display: nothing
 // is shown or played, and time moves only when the program pauses or a test moves it.
 #include <atomic>
-#include <deque>
 #include <mutex>
 
 #include "platform/dialog.h"
@@ -12,16 +11,10 @@ namespace headless {
 namespace {
 
 std::mutex answerMutex;
-std::deque<int> boxAnswers;                       // guarded by answerMutex
 std::function<int(const BoxRecord&)> boxHandler;  // guarded by answerMutex
 std::atomic<uint64_t> virtualNow{0};              // the virtual clock
 
 }  // namespace
-
-void QueueBoxAnswer(int answer) {
-  std::lock_guard lock(answerMutex);
-  boxAnswers.push_back(answer);
-}
 
 void SetBoxHandler(std::function<int(const BoxRecord&)> handler) {
   std::lock_guard lock(answerMutex);
@@ -42,21 +35,15 @@ void Advance(uint64_t milliseconds) {
 
 namespace window_system::display {
 
-// The handler's answer, else the next queued one, else IDOK.
+// The handler's answer, else IDOK.
 int RunMessageBox(const BoxRecord& box) {
   std::function<int(const BoxRecord&)> handler;
-  int answer = IDOK;
   {
     std::lock_guard lock(headless::answerMutex);
     handler = headless::boxHandler;
-    if (!handler && !headless::boxAnswers.empty()) {
-      answer = headless::boxAnswers.front();
-      headless::boxAnswers.pop_front();
-    }
   }
   // The handler runs without the lock so that it may itself look at the logs.
-  if (handler) answer = handler(box);
-  return answer;
+  return handler ? handler(box) : IDOK;
 }
 
 void Tone(DWORD, DWORD duration) {

@@ -68,10 +68,8 @@ DialogSnapshot SnapshotLocked(HWND dialog) {
       if (d.kind == ControlClass::kEdit && (c->style & ES_PASSWORD)) {
         // One mark per typed character: the text is UTF-8, whose continuation bytes
         // (10xxxxxx) start no character.
-        state.shown.assign(static_cast<size_t>(std::count_if(
-                               c->text.begin(), c->text.end(),
-                               [](char byte) { return (static_cast<BYTE>(byte) & 0xC0) != 0x80; })),
-                           '*');
+        auto starts = [](char byte) { return (static_cast<BYTE>(byte) & 0xC0) != 0x80; };
+        state.shown.assign(static_cast<size_t>(std::ranges::count_if(c->text, starts)), '*');
       }
       state.position = d.position;
       state.rangeMin = d.rangeMin;
@@ -97,35 +95,31 @@ void Log(HWND dialog, std::string event) {
 
 // Carries out one scripted action in the dialog.
 void Perform(HWND dialog, int templateId, const DialogAction& action) {
+  const std::string id = std::to_string(action.id);
+  auto control = [&] { return Control(dialog, action.id, templateId); };  // stops without one
   switch (action.kind) {
-    case DialogAction::kType: {
-      HWND control = Control(dialog, action.id, templateId);
-      Log(dialog, "type " + std::to_string(action.id) + " " + action.text);
-      NoteUserText(control, action.text);
+    case DialogAction::kType:
+      Log(dialog, "type " + id + " " + action.text);
+      NoteUserText(control(), action.text);
       break;
-    }
     case DialogAction::kSlide: {
-      HWND control = Control(dialog, action.id, templateId);
-      SendMessageA(control, TBM_SETPOS, TRUE, action.value);
-      auto position = static_cast<WORD>(SendMessageA(control, TBM_GETPOS, 0, 0));
-      Log(dialog, "slide " + std::to_string(action.id) + " " + std::to_string(position));
-      NoteUserSlideEnd(control);
+      HWND slider = control();
+      SendMessageA(slider, TBM_SETPOS, TRUE, action.value);
+      auto position = static_cast<WORD>(SendMessageA(slider, TBM_GETPOS, 0, 0));
+      Log(dialog, "slide " + id + " " + std::to_string(position));
+      NoteUserSlideEnd(slider);
       break;
     }
-    case DialogAction::kPress: {
-      HWND control = Control(dialog, action.id, templateId);
-      if (!IsWindowEnabled(control)) {
-        ScriptFault(templateId, "button " + std::to_string(action.id) + " is disabled");
-      }
-      Log(dialog, "press " + std::to_string(action.id));
+    case DialogAction::kPress:
+      if (!IsWindowEnabled(control())) ScriptFault(templateId, "button " + id + " is disabled");
+      Log(dialog, "press " + id);
       NoteUserCommand(dialog, action.id);
       break;
-    }
     case DialogAction::kEnter: {
-      int id = EnterButtonId(dialog, nullptr);
-      if (!id) ScriptFault(templateId, "the button Enter presses is disabled");
-      Log(dialog, "enter " + std::to_string(id));
-      NoteUserCommand(dialog, id);
+      int pressed = EnterButtonId(dialog, nullptr);
+      if (!pressed) ScriptFault(templateId, "the button Enter presses is disabled");
+      Log(dialog, "enter " + std::to_string(pressed));
+      NoteUserCommand(dialog, pressed);
       break;
     }
     case DialogAction::kEscape:
@@ -139,15 +133,12 @@ void Perform(HWND dialog, int templateId, const DialogAction& action) {
       Log(dialog, "close box");
       SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
       break;
-    case DialogAction::kSelect: {
-      HWND control = Control(dialog, action.id, templateId);
-      Log(dialog, "select " + std::to_string(action.id) + " " + std::to_string(action.value));
-      if (!NoteUserChoice(control, action.value)) {
-        ScriptFault(templateId, "list " + std::to_string(action.id) + " has no item " +
-                                    std::to_string(action.value));
+    case DialogAction::kSelect:
+      Log(dialog, "select " + id + " " + std::to_string(action.value));
+      if (!NoteUserChoice(control(), action.value)) {
+        ScriptFault(templateId, "list " + id + " has no item " + std::to_string(action.value));
       }
       break;
-    }
     case DialogAction::kCapture: {
       std::lock_guard lock(M().mutex);
       DialogRun* run = RunLocked(dialog);
@@ -302,8 +293,6 @@ void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
   record.caption = dialog.caption;
   record.dialog = window;
   if (Window* w = FindWindowLocked(window)) record.owner = w->parent;
-  record.thread = std::this_thread::get_id();
-  record.opened = Now();
   DialogRun& run = S().dialogRuns[window];
   run = DialogRun{};
   run.record = S().dialogRecords.size();
@@ -319,7 +308,7 @@ void DialogBuilt(HWND window, const platform::DialogTemplate& dialog) {
 }
 
 // The loop takes the thread's messages and, when there are none, the dialog's script; the
-// record keeps what the dialog showed at its start and its end.
+// record keeps what the dialog showed at its start.
 void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
   std::string what = "the modal loop of dialog ";
   {
@@ -351,7 +340,6 @@ void RunDialogLoop(HWND window, const std::function<bool()>& ended) {
     record.ended = true;
     record.result = data->result;
   }
-  record.final = SnapshotLocked(window);
   record.unusedActions = run->actions.size();
   S().dialogRuns.erase(window);
 }

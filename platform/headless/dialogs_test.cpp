@@ -154,27 +154,16 @@ TEST(Dialogs, EscapeSendsCancelAndTheCloseBoxOnlyExistsWithASystemMenu) {
 TEST(DialogsDeathTest, ScriptMistakesStopTheProcessWithAClearMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   platform::DialogTemplate dialog = Form();
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(77, {headless::PressCloseBox()});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "dialog 77: the dialog has no close box");
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(77, {headless::PressButton(99)});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "the dialog has no control 99");
+  auto run = [&](std::vector<headless::DialogAction> actions) {
+    headless::ScriptDialog(77, std::move(actions));
+    DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
+  };
+  EXPECT_DEATH(run({headless::PressCloseBox()}), "dialog 77: the dialog has no close box");
+  EXPECT_DEATH(run({headless::PressButton(99)}), "the dialog has no control 99");
   // Enter presses nothing when the default button is disabled, as for a user.
-  EXPECT_DEATH(
-      {
-        headless::ScriptDialog(
-            77, {headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
-                 headless::PressEnter()});
-        DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0);
-      },
-      "dialog 77: the button Enter presses is disabled");
+  EXPECT_DEATH(run({headless::CallInDialog([](HWND d) { EnableWindow(GetDlgItem(d, 7), FALSE); }),
+                    headless::PressEnter()}),
+               "dialog 77: the button Enter presses is disabled");
   EXPECT_DEATH(DialogBoxIndirectParamA(nullptr, &dialog, nullptr, FormProc, 0),
                "the modal loop of dialog 77 has nothing to do");
 }
@@ -185,10 +174,6 @@ INT_PTR QuietProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     return TRUE;
   }
   return FALSE;  // WM_INITDIALOG included: no focus
-}
-
-LRESULT OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return DefWindowProcA(window, message, wParam, lParam);
 }
 
 TEST(Dialogs, TemplatesComeFromTheResourcesAndTheOwnerIsDisabledMeanwhile) {
@@ -211,7 +196,7 @@ TEST(Dialogs, TemplatesComeFromTheResourcesAndTheOwnerIsDisabledMeanwhile) {
   EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(121), nullptr, QuietProc, 0), -1);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   WNDCLASSA cls{};
-  cls.lpfnWndProc = OwnerProc;
+  cls.lpfnWndProc = DefWindowProcA;
   cls.lpszClassName = "owner";
   RegisterClassA(&cls);
   HWND owner = CreateWindowExA(0, "owner", "Owner", WS_CAPTION, 0, 0, 300, 300, nullptr, nullptr,

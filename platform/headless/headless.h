@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/types.h"
@@ -14,35 +13,26 @@
 
 namespace headless {
 
-// Every box and beep shown so far, and forgetting them (see
-// platform/window_system/record.h).
+// What the window system showed (boxes, beeps, window events) and the screen metrics: see
+// platform/window_system/record.h.
 using window_system::BeepRecord;
 using window_system::Beeps;
 using window_system::Boxes;
 using window_system::BoxRecord;
 using window_system::ClearLogs;
+using window_system::ClearWindowEvents;
+using window_system::SetSystemMetric;
+using window_system::WindowEventKind;
+using window_system::WindowEvents;
 
-// The answer of the next box that has no handler; boxes answer IDOK when the queue is empty.
-void QueueBoxAnswer(int answer);
-// Called for every box (on the thread that asked for it) instead of the answer queue; its
-// result is the box's answer. An empty function removes the handler.
+// Called for every box (on the thread that asked for it); its result is the box's answer.
+// Without a handler (an empty function removes it) every box answers IDOK.
 void SetBoxHandler(std::function<int(const BoxRecord&)> handler);
 
 // The virtual clock, in milliseconds since the process started.
 uint64_t Now();
 // Moves the virtual clock forward (Sleep and Beep do this for the calling thread).
 void Advance(uint64_t milliseconds);
-
-// ---- Windows ---------------------------------------------------------------------------
-
-// The record of window events, the windows of a class and the screen metrics (see
-// platform/window_system/record.h).
-using window_system::ClearWindowEvents;
-using window_system::SetSystemMetric;
-using window_system::WindowEvent;
-using window_system::WindowEventKind;
-using window_system::WindowEvents;
-using window_system::WindowsOfClass;
 
 // ---- Scripted user input ------------------------------------------------------------------
 // A message loop (GetMessageA, a modal dialog's loop) that finds nothing to do (no posted or
@@ -172,12 +162,9 @@ struct DialogRecord {
   std::string caption;
   HWND dialog = nullptr;
   HWND owner = nullptr;
-  std::thread::id thread;
-  uint64_t opened = 0;              // virtual milliseconds
   std::vector<std::string> events;  // "init 1", "focus 1000", "type 1000 abc", "press 1", ...
   DialogSnapshot initial;           // just after WM_INITDIALOG
   std::vector<DialogSnapshot> captured;
-  DialogSnapshot final;  // when the dialog ended
   bool ended = false;
   INT_PTR result = 0;
   size_t unusedActions = 0;  // script actions left when the dialog ended

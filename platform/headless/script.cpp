@@ -121,27 +121,20 @@ void AddStep(ScriptStep step) {
   WakeAllLocked();
 }
 
-ScriptStep PostStep(WindowRef window, UINT message, WPARAM wParam, LPARAM lParam) {
-  ScriptStep step;
-  step.kind = ScriptStep::kPost;
-  step.window = std::move(window);
-  step.message = message;
-  step.wParam = wParam;
-  step.lParam = lParam;
-  return step;
-}
-
-// The user's own input: dropped when its window is disabled.
-ScriptStep UserStep(WindowRef window, UINT message, WPARAM wParam) {
-  ScriptStep step = PostStep(std::move(window), message, wParam, 0);
-  step.userInput = true;
-  return step;
+// `userInput`: the user's own input, dropped when its window is disabled.
+ScriptStep PostStep(WindowRef window, UINT message, WPARAM wParam, LPARAM lParam, bool userInput) {
+  return {.kind = ScriptStep::kPost,
+          .window = std::move(window),
+          .userInput = userInput,
+          .message = message,
+          .wParam = wParam,
+          .lParam = lParam};
 }
 
 }  // namespace
 
 void ScriptMessage(WindowRef window, UINT message, WPARAM wParam, LPARAM lParam) {
-  AddStep(PostStep(std::move(window), message, wParam, lParam));
+  AddStep(PostStep(std::move(window), message, wParam, lParam, false));
 }
 
 void ScriptCommand(HWND window, UINT id) {
@@ -149,7 +142,7 @@ void ScriptCommand(HWND window, UINT id) {
 }
 
 void ScriptCommand(WindowRef window, UINT id) {
-  AddStep(UserStep(std::move(window), WM_COMMAND, MAKELONG(id, 0)));
+  AddStep(PostStep(std::move(window), WM_COMMAND, MAKELONG(id, 0), 0, true));
 }
 
 void ScriptClose(HWND window) {
@@ -157,29 +150,21 @@ void ScriptClose(HWND window) {
 }
 
 void ScriptClose(WindowRef window) {
-  AddStep(UserStep(std::move(window), WM_SYSCOMMAND, SC_CLOSE));
+  AddStep(PostStep(std::move(window), WM_SYSCOMMAND, SC_CLOSE, 0, true));
 }
 
 void ScriptWaitUntil(std::function<bool()> predicate, std::string label) {
-  ScriptStep step;
-  step.kind = ScriptStep::kWaitUntil;
-  step.predicate = std::move(predicate);
-  step.label = std::move(label);
-  AddStep(std::move(step));
+  AddStep({.kind = ScriptStep::kWaitUntil,
+           .predicate = std::move(predicate),
+           .label = std::move(label)});
 }
 
 void ScriptAdvance(uint64_t milliseconds) {
-  ScriptStep step;
-  step.kind = ScriptStep::kAdvance;
-  step.milliseconds = milliseconds;
-  AddStep(std::move(step));
+  AddStep({.kind = ScriptStep::kAdvance, .milliseconds = milliseconds});
 }
 
 void ScriptCall(std::function<void()> call) {
-  ScriptStep step;
-  step.kind = ScriptStep::kCall;
-  step.call = std::move(call);
-  AddStep(std::move(step));
+  AddStep({.kind = ScriptStep::kCall, .call = std::move(call)});
 }
 
 size_t PendingScriptSteps() {

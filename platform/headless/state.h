@@ -7,15 +7,10 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/dialog.h"
 #include "platform/headless/headless.h"
-#include "platform/resources.h"
 #include "platform/window.h"
 #include "platform/window_system/model.h"
 
@@ -40,15 +35,15 @@ struct DialogScript {
 struct ScriptStep {
   enum Kind { kPost, kWaitUntil, kAdvance, kCall };
   Kind kind = kCall;
-  std::function<HWND()> window;  // kPost
-  bool userInput = false;        // kPost: dropped when the window takes no input
+  std::function<HWND()> window{};  // kPost
+  bool userInput = false;          // kPost: dropped when the window takes no input
   UINT message = 0;
   WPARAM wParam = 0;
   LPARAM lParam = 0;
-  std::function<bool()> predicate;  // kWaitUntil
-  std::string label;
-  uint64_t milliseconds = 0;   // kAdvance
-  std::function<void()> call;  // kCall
+  std::function<bool()> predicate{};  // kWaitUntil
+  std::string label{};
+  uint64_t milliseconds = 0;     // kAdvance
+  std::function<void()> call{};  // kCall
 };
 
 // Guarded by M().mutex.

@@ -34,10 +34,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
 }
 
 HWND GetDlgItem(HWND dialog, int id) {
-  if (!IsWindow(dialog)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  if (!WindowExists(dialog)) return nullptr;
   HWND control = FindControl(dialog, id);
   if (!control) SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
   return control;

@@ -188,10 +188,7 @@ RECT PlaceDialog(const platform::DialogTemplate& t, DWORD style, DWORD exStyle, 
 // thread.
 INT_PTR RunDialog(HINSTANCE instance, const platform::DialogTemplate& t, HWND owner,
                   DLGPROC procedure, LPARAM initParam) {
-  if (owner && !IsWindow(owner)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+  if (owner && !WindowExists(owner)) return -1;
   // A dialog belongs to the top-level window of a child owner.
   while (owner && (GetWindowLongA(owner, GWL_STYLE) & WS_CHILD)) owner = GetParent(owner);
   RegisterDialogClasses();
@@ -202,10 +199,8 @@ INT_PTR RunDialog(HINSTANCE instance, const platform::DialogTemplate& t, HWND ow
                                 place.top, place.right - place.left, place.bottom - place.top,
                                 owner, nullptr, instance, nullptr);
   if (!window) return -1;
-  auto data = std::make_shared<DialogData>();
-  data->isDialog = true;
-  data->procedure = procedure;
-  data->templateId = t.id;
+  auto data = std::make_shared<DialogData>(
+      DialogData{.isDialog = true, .procedure = procedure, .templateId = t.id});
   Attach(window, data);
   HWND firstTabStop = nullptr;
   for (const platform::ControlTemplate& control : t.controls) {
@@ -219,9 +214,7 @@ INT_PTR RunDialog(HINSTANCE instance, const platform::DialogTemplate& t, HWND ow
       DestroyWindow(window);
       return -1;
     }
-    auto controlData = std::make_shared<DialogData>();
-    controlData->kind = control.controlClass;
-    Attach(child, std::move(controlData));
+    Attach(child, std::make_shared<DialogData>(DialogData{.kind = control.controlClass}));
     // The focus goes to the first control the user can tab to.
     if (!firstTabStop && (control.style & WS_TABSTOP) && !(control.style & WS_DISABLED)) {
       firstTabStop = child;

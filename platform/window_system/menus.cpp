@@ -7,15 +7,6 @@
 
 namespace window_system {
 
-MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
-  for (MenuPopup& popup : menu.popups) {
-    for (MenuItem& item : popup.items) {
-      if (!item.separator && item.id == id) return &item;
-    }
-  }
-  return nullptr;
-}
-
 void DestroyMenuLocked(HMENU handle) {
   M().menus.Remove(handle);
   M().windows.ForEach([&](uint64_t, const Window& w) {
@@ -26,6 +17,7 @@ void DestroyMenuLocked(HMENU handle) {
 }  // namespace window_system
 
 using namespace window_system;
+using platform::HandleKind;
 
 namespace {
 // A stock icon or cursor: an object that only carries its identity.
@@ -33,35 +25,34 @@ struct StockObject {
   int id;
 };
 
-platform::HandleTable<StockObject>& Icons() {
-  static auto* table = new platform::HandleTable<StockObject>(platform::HandleKind::kIcon);
-  return *table;
-}
-
-platform::HandleTable<StockObject>& Cursors() {
-  static auto* table = new platform::HandleTable<StockObject>(platform::HandleKind::kCursor);
-  return *table;
-}
-
-// The one handle of a stock object or program icon of `id` (the same handle every time).
-template <typename H>
-H StockHandle(platform::HandleTable<StockObject>& table, int id) {
-  std::lock_guard lock(table.mutex());
+// The one handle of kind `kind` for the stock object or program icon of `id` (the same
+// handle every time).
+template <typename H, HandleKind kind>
+H StockHandle(int id) {
+  static auto* table = new platform::HandleTable<StockObject>(kind);  // never destroyed
+  std::lock_guard lock(table->mutex());
   H found = nullptr;
-  table.ForEach([&](uint64_t value, const StockObject& object) {
+  table->ForEach([&](uint64_t value, const StockObject& object) {
     if (object.id == id) found = reinterpret_cast<H>(static_cast<uintptr_t>(value));
   });
   if (found) return found;
-  return table.Add<H>(std::make_unique<StockObject>(StockObject{id}));
+  return table->template Add<H>(std::make_unique<StockObject>(StockObject{id}));
+}
+
+// Under M().mutex: a menu item by command id (searching every popup) or null.
+MenuItem* FindMenuItemLocked(Menu& menu, UINT id) {
+  for (MenuPopup& popup : menu.popups) {
+    for (MenuItem& item : popup.items) {
+      if (!item.separator && item.id == id) return &item;
+    }
+  }
+  return nullptr;
 }
 
 void LogMenuItemLocked(const Menu& menu, UINT id, UINT state) {
-  if (Window* owner = FindWindowLocked(menu.owner)) {
-    LogEventLocked(WindowEventKind::kMenuItem, *owner, id, state);
-  } else {
-    Window none;
-    LogEventLocked(WindowEventKind::kMenuItem, none, id, state);
-  }
+  const Window none;  // stands in for the window of a menu that belongs to none
+  const Window* owner = FindWindowLocked(menu.owner);
+  LogEventLocked(WindowEventKind::kMenuItem, owner ? *owner : none, id, state);
 }
 
 }  // namespace
@@ -75,16 +66,12 @@ HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
   }
   auto menu = std::make_unique<Menu>();
   for (const platform::MenuPopupTemplate& popupTemplate : menuTemplate->popups) {
-    MenuPopup popup;
+    MenuPopup& popup = menu->popups.emplace_back();
     popup.text = popupTemplate.text;
-    for (const platform::MenuItemTemplate& itemTemplate : popupTemplate.items) {
-      MenuItem item;
-      item.text = itemTemplate.text;
-      item.id = itemTemplate.id;
-      item.separator = itemTemplate.text.empty() && itemTemplate.id == 0;
-      popup.items.push_back(item);
+    for (const platform::MenuItemTemplate& item : popupTemplate.items) {
+      bool separator = item.text.empty() && item.id == 0;
+      popup.items.push_back({.text = item.text, .id = item.id, .separator = separator});
     }
-    menu->popups.push_back(std::move(popup));
   }
   std::lock_guard lock(M().mutex);
   return M().menus.Add<HMENU>(std::move(menu));
@@ -92,11 +79,8 @@ HMENU LoadMenuA(HINSTANCE, LPCSTR name) {
 
 HMENU GetMenu(HWND handle) {
   std::lock_guard lock(M().mutex);
-  Window* window = FindWindowLocked(handle);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
+  Window* window = CheckedLocked(handle);
+  if (!window) return nullptr;
   return (window->style & WS_CHILD) ? nullptr : window->menu;
 }
 
@@ -147,14 +131,14 @@ UINT GetMenuState(HMENU handle, UINT idOrPosition, UINT flags) {
 
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
   // The program holds no cursors of its own; the platform's arrow is the only stock one.
-  if (!instance && name == IDC_ARROW) return StockHandle<HCURSOR>(Cursors(), 32512);
+  if (!instance && name == IDC_ARROW) return StockHandle<HCURSOR, HandleKind::kCursor>(32512);
   SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
   return nullptr;
 }
 
 HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
   if (!instance) {
-    if (name == IDI_APPLICATION) return StockHandle<HICON>(Icons(), 32512);
+    if (name == IDI_APPLICATION) return StockHandle<HICON, HandleKind::kIcon>(32512);
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
   }
@@ -163,7 +147,7 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name) {
   if (name && IS_INTRESOURCE(name) && table) {
     int id = static_cast<int>(reinterpret_cast<UINT_PTR>(name));
     for (const platform::IconResource& icon : table->icons) {
-      if (icon.id == id) return StockHandle<HICON>(Icons(), 0x10000 + id);
+      if (icon.id == id) return StockHandle<HICON, HandleKind::kIcon>(0x10000 + id);
     }
   }
   SetLastError(table && !table->icons.empty() ? ERROR_RESOURCE_NAME_NOT_FOUND

@@ -39,10 +39,7 @@ using namespace window_system;
 // The box is shown by the thread of its owner (the display's thread for a box without one)
 // while the asking thread waits.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  if (owner && !IsWindow(owner)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (owner && !WindowExists(owner)) return 0;
   BoxRecord record{owner, caption ? caption : "Error", text ? text : "",
                    type,  std::this_thread::get_id(),  display::Now()};
   int answer = 0;

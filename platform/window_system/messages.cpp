@@ -140,11 +140,8 @@ bool RunSentMessages() {
 
 LRESULT SendToWindowThread(HWND handle, std::function<LRESULT()> job) {
   std::unique_lock lock(M().mutex);
-  Window* window = FindWindowLocked(handle);
-  if (!window) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  Window* window = CheckedLocked(handle);
+  if (!window) return 0;
   if (window->thread == std::this_thread::get_id()) {
     lock.unlock();
     return job();
@@ -170,16 +167,23 @@ bool RunOnThread(std::thread::id thread, const std::function<void()>& call) {
       &ignored);
 }
 
+MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return {window, message, wParam, lParam, static_cast<DWORD>(display::Now()), {0, 0}};
+}
+
+namespace {
+
+// Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
 bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax) {
   if (filterWindow && m.hwnd != filterWindow) return false;
   if (filterMin == 0 && filterMax == 0) return true;
   return m.message >= filterMin && m.message <= filterMax;
 }
 
-MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return {window, message, wParam, lParam, static_cast<DWORD>(display::Now()), {0, 0}};
-}
-
+// Under M().mutex: the next of a thread's posted messages that passes the filters (those of
+// windows that are gone are dropped), else a WM_PAINT for the oldest visible window of the
+// thread that needs painting, else a due WM_TIMER. `remove` takes a posted message out of the
+// queue and starts a timer's next period.
 bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
                      UINT filterMax, bool remove) {
   auto& posted = queue.posted;
@@ -230,6 +234,8 @@ bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filte
   return true;
 }
 
+// Under M().mutex: when the thread's next timer is due on the display's clock (UINT64_MAX
+// for none).
 uint64_t NextTimerDueLocked(std::thread::id thread) {
   uint64_t next = UINT64_MAX;
   for (const Timer& timer : M().timers) {
@@ -238,6 +244,10 @@ uint64_t NextTimerDueLocked(std::thread::id thread) {
   return next;
 }
 
+// Takes the calling thread's next message: messages sent by other threads are carried out on
+// the way, then come posted messages, WM_PAINT, due timers and WM_QUIT (unless
+// `context.keepQuit`); with nothing to take, the display waits for its next event or makes
+// one happen. False when `context.done` gave true or the display gave up.
 bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
                  const LoopContext& context) {
   std::unique_lock lock(M().mutex);
@@ -264,6 +274,8 @@ bool NextMessage(MSG* out, HWND filterWindow, UINT filterMin, UINT filterMax,
   }
 }
 
+}  // namespace
+
 void RunLoop(const LoopContext& context) {
   MSG message;
   while (NextMessage(&message, nullptr, 0, 0, context)) {
@@ -281,11 +293,7 @@ void RunLoop(const LoopContext& context) {
 using namespace window_system;
 
 LRESULT DispatchMessageA(const MSG* message) {
-  if (!message || !message->hwnd) return 0;
-  if (!IsWindow(message->hwnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
+  if (!message || !message->hwnd || !WindowExists(message->hwnd)) return 0;
   return CallProcedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 
@@ -294,10 +302,7 @@ BOOL GetMessageA(MSG* message, HWND window, UINT filterMin, UINT filterMax) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  if (window && !IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
+  if (window && !WindowExists(window)) return -1;
   NextMessage(message, window, filterMin, filterMax, LoopContext{});
   return message->message == WM_QUIT ? FALSE : TRUE;
 }

@@ -46,7 +46,7 @@ struct DialogData {
   // Controls.
   platform::ControlClass kind = platform::ControlClass::kStatic;
   int position = 0, rangeMin = 0, rangeMax = 100;  // trackbars
-  std::vector<std::string> items;                  // combo boxes
+  std::vector<std::string> items{};                // combo boxes
   int selection = -1;
 };
 
@@ -139,10 +139,10 @@ Model& M();
 Window* FindWindowLocked(HWND window);
 // Under M().mutex: the window, or null with ERROR_INVALID_WINDOW_HANDLE.
 Window* CheckedLocked(HWND window);
+// Whether the window exists; false with ERROR_INVALID_WINDOW_HANDLE when it does not.
+bool WindowExists(HWND window);
 // Under M().mutex: appends to the record of window events.
 void LogEventLocked(WindowEventKind kind, const Window& window, UINT item = 0, UINT flags = 0);
-// Under M().mutex: a menu item by command id (searching every popup) or null.
-MenuItem* FindMenuItemLocked(Menu& menu, UINT id);
 // Under M().mutex: destroys a menu (its window forgets it).
 void DestroyMenuLocked(HMENU menu);
 
@@ -151,6 +151,8 @@ int Metric(int index);
 // Client rectangle of a window in its own outer coordinates (frame model: sizing frame or
 // thin border, caption bar, menu bar).
 RECT ClientAreaLocked(const Window& window);
+// The same area from (0, 0), as GetClientRect gives it (minimised or not).
+RECT ClientRectLocked(const Window& window);
 // Outer rectangle in screen coordinates.
 RECT ScreenRectLocked(const Window& window);
 // Screen origin of a window's client area.
@@ -226,30 +228,13 @@ struct WaitProgress {
   std::string waitingFor;
   Deadline giveUpAt{};
 };
-// Takes the calling thread's next message: messages sent by other threads are carried out on
-// the way, then come posted messages, WM_PAINT, due timers and WM_QUIT (unless
-// `context.keepQuit`); with nothing to take, the display waits for its next event or makes
-// one happen. False when `context.done` gave true or the display gave up.
-bool NextMessage(MSG* message, HWND filterWindow, UINT filterMin, UINT filterMax,
-                 const LoopContext& context);
-
-// Carries out the calling thread's messages (translated and dispatched) until NextMessage
-// gives false. A WM_QUIT it takes ends the loop too and is queued again for the outer loop.
+// Carries out the calling thread's messages (translated and dispatched) until the display
+// gives up or `context.done` gives true. A WM_QUIT it takes ends the loop too and is queued again
+// for the outer loop.
 void RunLoop(const LoopContext& context);
 
-// Whether a message passes GetMessageA's or PeekMessageA's filters (0, 0: every message).
-bool Matches(const MSG& m, HWND filterWindow, UINT filterMin, UINT filterMax);
 // A message stamped with the display's clock.
 MSG MakeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Under M().mutex: the next of a thread's posted messages that passes the filters (those of
-// windows that are gone are dropped), else a WM_PAINT for the oldest visible window of the
-// thread that needs painting, else a due WM_TIMER. `remove` takes a posted message out of the
-// queue and starts a timer's next period.
-bool TakeReadyLocked(ThreadQueue& queue, MSG* out, HWND filterWindow, UINT filterMin,
-                     UINT filterMax, bool remove);
-// Under M().mutex: when the thread's next timer is due on the display's clock (UINT64_MAX
-// for none).
-uint64_t NextTimerDueLocked(std::thread::id thread);
 
 // Calls the window's procedure on the calling thread (0 for a stale handle).
 LRESULT CallProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -23,8 +23,7 @@ HDC BeginPaint(HWND handle, PAINTSTRUCT* paint) {
     window->needsPaint = false;
     erase = window->needsErase;
     window->needsErase = false;
-    RECT client = ClientAreaLocked(*window);
-    area = {0, 0, client.right - client.left, client.bottom - client.top};
+    area = ClientRectLocked(*window);
   }
   std::memset(paint, 0, sizeof(*paint));
   paint->rcPaint = area;
@@ -49,10 +48,9 @@ bool WindowClientSize(HWND handle, int* width, int* height) {
   std::lock_guard lock(M().mutex);
   Window* window = FindWindowLocked(handle);
   if (!window) return false;
-  RECT client = ClientAreaLocked(*window);
-  if (window->style & WS_MINIMIZE) client = {0, 0, 0, 0};
-  if (width) *width = client.right - client.left;
-  if (height) *height = client.bottom - client.top;
+  RECT client = (window->style & WS_MINIMIZE) ? RECT{} : ClientRectLocked(*window);
+  if (width) *width = client.right;
+  if (height) *height = client.bottom;
   return true;
 }
 

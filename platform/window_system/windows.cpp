@@ -32,6 +32,11 @@ Window* CheckedLocked(HWND handle) {
   return window;
 }
 
+bool WindowExists(HWND window) {
+  std::lock_guard lock(M().mutex);
+  return CheckedLocked(window) != nullptr;
+}
+
 void LogEventLocked(WindowEventKind kind, const Window& window, UINT item, UINT flags) {
   M().events.push_back({kind, window.handle, window.className, window.text, window.rect, item,
                         flags, display::Now()});
@@ -93,6 +98,11 @@ RECT ClientAreaLocked(const Window& window) {
                                    Width(window.rect), Height(window.rect));
 }
 
+RECT ClientRectLocked(const Window& window) {
+  RECT area = ClientAreaLocked(window);
+  return {0, 0, Width(area), Height(area)};
+}
+
 RECT ScreenRectLocked(const Window& window) {
   RECT r = window.rect;
   if (!(window.style & WS_CHILD)) return r;  // an owned pop-up stands on the screen
@@ -151,16 +161,14 @@ void ClearWindowEvents() {
 
 std::vector<HWND> WindowsOfClass(const std::string& className) {
   std::lock_guard lock(M().mutex);
-  std::vector<std::pair<uint64_t, HWND>> found;
-  M().windows.ForEach([&](uint64_t value, const Window& window) {
+  std::vector<HWND> found;
+  M().windows.ForEach([&](uint64_t, const Window& window) {
     if (strcasecmp(window.className.c_str(), className.c_str()) == 0) {
-      found.emplace_back(value, window.handle);
+      found.push_back(window.handle);
     }
   });
-  std::sort(found.begin(), found.end());
-  std::vector<HWND> result;
-  for (auto& [value, handle] : found) result.push_back(handle);
-  return result;
+  std::ranges::sort(found);  // handle values grow with every window made: oldest first
+  return found;
 }
 
 namespace {
@@ -174,8 +182,8 @@ std::string LowerName(LPCSTR name) {
 // Client size of a window as WM_SIZE carries it.
 LPARAM ClientSizeParam(const Window& window) {
   if (window.style & WS_MINIMIZE) return 0;
-  RECT area = ClientAreaLocked(window);
-  return MAKELPARAM(area.right - area.left, area.bottom - area.top);
+  RECT area = ClientRectLocked(window);
+  return MAKELPARAM(area.right, area.bottom);
 }
 
 // Client origin in the parent's client coordinates (screen ones for top-level windows).
@@ -184,12 +192,13 @@ LPARAM ClientOriginParam(const Window& window) {
   return MAKELPARAM(window.rect.left + area.left, window.rect.top + area.top);
 }
 
-// Runs `call` on the display's thread for a caller on another thread; FALSE with
-// ERROR_NOT_SUPPORTED when there is no display thread.
+// Carries out `change` of `window` on the display's thread: at once there, else while the
+// caller waits (FALSE with ERROR_NOT_SUPPORTED when there is no display thread).
 template <typename F>
-BOOL OnDisplayThreadOr(HWND window, F&& call) {
+BOOL OnDisplayThread(HWND window, F&& change) {
+  if (display::OnDisplayThread()) return change();
   BOOL result = FALSE;
-  if (!display::RunOnThreadOf(window, [&] { result = call(); })) {
+  if (!display::RunOnThreadOf(window, [&] { result = change(); })) {
     SetLastError(ERROR_NOT_SUPPORTED);
   }
   return result;
@@ -246,6 +255,27 @@ void SetMinimised(HWND handle, bool minimised) {
   CallProcedure(handle, WM_SIZE, minimised ? SIZE_MINIMIZED : SIZE_RESTORED, size);
 }
 
+// Takes a window that had its last message out of the model (logging kDestroyed when
+// `logged`): out of its parent's children, with its menu and timers. Then the display and
+// the drawing services forget it.
+void RemoveWindow(HWND handle, bool logged) {
+  std::unique_ptr<Window> gone;  // let go of once the lock is released
+  {
+    std::lock_guard lock(M().mutex);
+    Window* window = FindWindowLocked(handle);
+    if (!window) return;
+    if (logged) LogEventLocked(WindowEventKind::kDestroyed, *window);
+    if (Window* parent = FindWindowLocked(window->parent)) std::erase(parent->children, handle);
+    if (window->menu) DestroyMenuLocked(window->menu);
+    std::erase_if(M().timers, [&](const Timer& timer) { return timer.window == handle; });
+    gone = M().windows.Remove(handle);
+  }
+  display::ForgetWindow(handle);
+  platform::DropWindowSurface(handle);
+  std::lock_guard lock(M().mutex);
+  WakeAllLocked();
+}
+
 // Destroys one window after its children; the caller checked the thread.
 void DestroyTree(HWND handle) {
   std::vector<HWND> children;
@@ -265,24 +295,7 @@ void DestroyTree(HWND handle) {
   CallProcedure(handle, WM_DESTROY, 0, 0);
   CallProcedure(handle, WM_NCDESTROY, 0, 0);
   display::DropPeer(handle);
-  std::unique_ptr<Window> gone;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (!window) return;
-    LogEventLocked(WindowEventKind::kDestroyed, *window);
-    if (Window* parent = FindWindowLocked(window->parent)) {
-      auto& siblings = parent->children;
-      siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
-    }
-    if (window->menu) DestroyMenuLocked(window->menu);
-    std::erase_if(M().timers, [&](const Timer& timer) { return timer.window == handle; });
-    gone = M().windows.Remove(handle);
-  }
-  display::ForgetWindow(handle);
-  platform::DropWindowSurface(handle);
-  std::lock_guard lock(M().mutex);
-  WakeAllLocked();
+  RemoveWindow(handle, true);
 }
 
 // Under the lock: moves the window to `r`; tells whether it moved and whether it changed
@@ -307,12 +320,7 @@ bool Reposition(HWND handle, int x, int y, int width, int height, UINT flags) {
     Window* window = CheckedLocked(handle);
     if (!window) return false;
     RECT r = window->rect;
-    if (!(flags & SWP_NOMOVE)) {
-      r.right = x + (r.right - r.left);
-      r.bottom = y + (r.bottom - r.top);
-      r.left = x;
-      r.top = y;
-    }
+    if (!(flags & SWP_NOMOVE)) r = {x, y, x + Width(r), y + Height(r)};
     if (!(flags & SWP_NOSIZE)) {
       r.right = r.left + std::max(width, 0);
       r.bottom = r.top + std::max(height, 0);
@@ -428,10 +436,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
       return nullptr;
     }
-    if (parent && !FindWindowLocked(parent)) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
+    if (parent && !CheckedLocked(parent)) return nullptr;
     if ((style & WS_CHILD) && !parent) {
       SetLastError(ERROR_TLW_WITH_WSCHILD);
       return nullptr;
@@ -472,35 +477,21 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     if (Window* p = FindWindowLocked(parent)) p->children.push_back(handle);
     OwnQueueLocked();
   }
-  if (!menuName.empty()) {
-    HMENU classMenu = LoadMenuA(instance, menuName.c_str());
+  HMENU classMenu = menuName.empty() ? nullptr : LoadMenuA(instance, menuName.c_str());
+  {
     std::lock_guard lock(M().mutex);
     Window* window = FindWindowLocked(handle);
     if (window && classMenu) {
       window->menu = classMenu;
       create.hMenu = classMenu;
     }
-  }
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = FindWindowLocked(handle);
-    if (window && window->menu) {
-      if (Menu* m = M().menus.Find(window->menu)) m->owner = handle;
-    }
+    if (Menu* m = window ? M().menus.Find(window->menu) : nullptr) m->owner = handle;
   }
   display::ShowWindowState(handle);
   if (!CallProcedure(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
     CallProcedure(handle, WM_NCDESTROY, 0, 0);
     display::DropPeer(handle);
-    std::lock_guard lock(M().mutex);
-    if (Window* p = FindWindowLocked(parent)) {
-      p->children.erase(std::remove(p->children.begin(), p->children.end(), handle),
-                        p->children.end());
-    }
-    if (Window* window = FindWindowLocked(handle); window && window->menu) {
-      DestroyMenuLocked(window->menu);
-    }
-    M().windows.Remove(handle);
+    RemoveWindow(handle, false);
     SetLastError(ERROR_SUCCESS);
     return nullptr;
   }
@@ -564,77 +555,74 @@ BOOL IsIconic(HWND handle) {
 }
 
 BOOL EnableWindow(HWND handle, BOOL enable) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(handle, [&] { return EnableWindow(handle, enable); });
-  }
-  BOOL wasDisabled;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
-    if (enable) {
-      window->style &= ~WS_DISABLED;
-    } else {
-      window->style |= WS_DISABLED;
+  return OnDisplayThread(handle, [&] {
+    BOOL wasDisabled;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      wasDisabled = (window->style & WS_DISABLED) ? TRUE : FALSE;
+      if (enable) {
+        window->style &= ~WS_DISABLED;
+      } else {
+        window->style |= WS_DISABLED;
+      }
     }
-  }
-  display::ShowWindowState(handle);
-  return wasDisabled;
+    display::ShowWindowState(handle);
+    return wasDisabled;
+  });
 }
 
 BOOL ShowWindow(HWND window, int command) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(window, [&] { return ShowWindow(window, command); });
-  }
-  bool was;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* w = CheckedLocked(window);
-    if (!w) return FALSE;
-    was = (w->style & WS_VISIBLE) != 0;
-  }
-  switch (command) {
-    case SW_HIDE:
-      SetVisible(window, false);
-      break;
-    case SW_SHOWMINIMIZED:
-    case SW_MINIMIZE:
-    case SW_SHOWMINNOACTIVE:
-      SetMinimised(window, true);
-      SetVisible(window, true);
-      break;
-    case SW_SHOWNORMAL:
-    case SW_RESTORE:
-    case SW_SHOWMAXIMIZED:
-    case SW_SHOWDEFAULT:
-      SetMinimised(window, false);
-      SetVisible(window, true);
-      break;
-    case SW_SHOW:
-    case SW_SHOWNOACTIVATE:
-    case SW_SHOWNA:
-      SetVisible(window, true);
-      break;
-    default:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return was;
-  }
-  return was ? TRUE : FALSE;
+  return OnDisplayThread(window, [&] {
+    BOOL was;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* w = CheckedLocked(window);
+      if (!w) return FALSE;
+      was = (w->style & WS_VISIBLE) ? TRUE : FALSE;
+    }
+    switch (command) {
+      case SW_HIDE:
+        SetVisible(window, false);
+        break;
+      case SW_SHOWMINIMIZED:
+      case SW_MINIMIZE:
+      case SW_SHOWMINNOACTIVE:
+        SetMinimised(window, true);
+        SetVisible(window, true);
+        break;
+      case SW_SHOWNORMAL:
+      case SW_RESTORE:
+      case SW_SHOWMAXIMIZED:
+      case SW_SHOWDEFAULT:
+        SetMinimised(window, false);
+        SetVisible(window, true);
+        break;
+      case SW_SHOW:
+      case SW_SHOWNOACTIVATE:
+      case SW_SHOWNA:
+        SetVisible(window, true);
+        break;
+      default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    return was;
+  });
 }
 
 BOOL UpdateWindow(HWND handle) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(handle, [&] { return UpdateWindow(handle); });
-  bool paint;
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
-  }
-  if (paint) CallProcedure(handle, WM_PAINT, 0, 0);
-  return TRUE;
+  return OnDisplayThread(handle, [&] {
+    bool paint;
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      paint = window->needsPaint && VisibleLocked(*window) && !(window->style & WS_MINIMIZE);
+    }
+    if (paint) CallProcedure(handle, WM_PAINT, 0, 0);
+    return TRUE;
+  });
 }
 
 // The whole client area is invalidated (the rectangle is not kept). Any thread may call it.
@@ -658,44 +646,33 @@ BOOL InvalidateRect(HWND handle, const RECT*, BOOL erase) {
 }
 
 BOOL SetWindowPos(HWND window, HWND, int x, int y, int width, int height, UINT flags) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(
-        window, [&] { return SetWindowPos(window, nullptr, x, y, width, height, flags); });
-  }
-  return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE;
+  return OnDisplayThread(
+      window, [&] { return Reposition(window, x, y, width, height, flags) ? TRUE : FALSE; });
 }
 
 BOOL MoveWindow(HWND window, int x, int y, int width, int height, BOOL repaint) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(window,
-                             [&] { return MoveWindow(window, x, y, width, height, repaint); });
-  }
-  if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
-  if (repaint) InvalidateRect(window, nullptr, TRUE);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!Reposition(window, x, y, width, height, SWP_NOZORDER)) return FALSE;
+    if (repaint) InvalidateRect(window, nullptr, TRUE);
+    return TRUE;
+  });
 }
 
 BOOL CloseWindow(HWND window) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(window, [&] { return CloseWindow(window); });
-  if (!IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  SetMinimised(window, true);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!WindowExists(window)) return FALSE;
+    SetMinimised(window, true);
+    return TRUE;
+  });
 }
 
 BOOL OpenIcon(HWND window) {
-  if (!display::OnDisplayThread())
-    return OnDisplayThreadOr(window, [&] { return OpenIcon(window); });
-  if (!IsWindow(window)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  SetMinimised(window, false);
-  SetVisible(window, true);
-  return TRUE;
+  return OnDisplayThread(window, [&] {
+    if (!WindowExists(window)) return FALSE;
+    SetMinimised(window, false);
+    SetVisible(window, true);
+    return TRUE;
+  });
 }
 
 BOOL GetWindowRect(HWND handle, RECT* rect) {
@@ -710,12 +687,7 @@ BOOL GetClientRect(HWND handle, RECT* rect) {
   std::lock_guard lock(M().mutex);
   Window* window = CheckedLocked(handle);
   if (!window || !rect) return FALSE;
-  if (window->style & WS_MINIMIZE) {
-    *rect = {0, 0, 0, 0};
-    return TRUE;
-  }
-  RECT area = ClientAreaLocked(*window);
-  *rect = {0, 0, area.right - area.left, area.bottom - area.top};
+  *rect = (window->style & WS_MINIMIZE) ? RECT{} : ClientRectLocked(*window);
   return TRUE;
 }
 
@@ -741,19 +713,18 @@ int GetWindowTextA(HWND handle, LPSTR text, int maxCount) {
 }
 
 BOOL SetWindowTextA(HWND handle, LPCSTR text) {
-  if (!display::OnDisplayThread()) {
-    return OnDisplayThreadOr(handle, [&] { return SetWindowTextA(handle, text); });
-  }
-  {
-    std::lock_guard lock(M().mutex);
-    Window* window = CheckedLocked(handle);
-    if (!window) return FALSE;
-    window->text = text ? text : "";
-    window->needsPaint = true;
-    LogEventLocked(WindowEventKind::kTextChanged, *window);
-  }
-  display::ShowWindowState(handle);
-  return TRUE;
+  return OnDisplayThread(handle, [&] {
+    {
+      std::lock_guard lock(M().mutex);
+      Window* window = CheckedLocked(handle);
+      if (!window) return FALSE;
+      window->text = text ? text : "";
+      window->needsPaint = true;
+      LogEventLocked(WindowEventKind::kTextChanged, *window);
+    }
+    display::ShowWindowState(handle);
+    return TRUE;
+  });
 }
 
 LONG GetWindowLongA(HWND handle, int index) {
@@ -798,8 +769,7 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
         Window* window = FindWindowLocked(handle);
         if (!window) return 0;
         brush = window->background;
-        RECT client = ClientAreaLocked(*window);
-        area = {0, 0, client.right - client.left, client.bottom - client.top};
+        area = ClientRectLocked(*window);
       }
       if (!brush || !wParam) return 0;
       FillRect(reinterpret_cast<HDC>(wParam), &area, brush);
