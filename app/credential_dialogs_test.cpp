@@ -158,7 +158,10 @@ TEST_F(CredentialDialogs, OnlyTheFirstThreeCharactersDecideAndABlanklessReplyGiv
 }
 
 TEST_F(CredentialDialogs, AReplyOfTwoCharactersIsARefusal) {
-  testsupport::ScriptServer server(kAddress);
+  // An address of its own: the test cases run side by side, and another one listens on kAddress.
+  constexpr char kOwnAddress[] = "127.84.3.2";
+  ASSERT_TRUE(SetTestHostAddress(serverHostName, kOwnAddress));
+  testsupport::ScriptServer server(kOwnAddress);
   ASSERT_TRUE(server.Listening());
   server.Expect("alice\n").Reply("20").Close();
   server.Start();
